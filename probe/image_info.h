@@ -1,0 +1,52 @@
+// The per-file record that a probe fills and the panel reads, and the probing steps.
+// Portable: no platform header. All text is code page 932, zero-terminated.
+#pragma once
+
+#include <cstdint>
+
+enum ImageInfoFlags : uint32_t {
+    INFO_DEFAULT_ICON = 0x01,       // show the stock warning icon instead of `icon`
+    INFO_PLAIN_TITLE = 0x02,        // caption without the file name
+    INFO_SIZE_UNKNOWN = 0x08,       // "??? Byte"
+    INFO_SCALE_UNSUPPORTED = 0x10,  // dimensions "未サポート"
+    INFO_COLORS_UNSUPPORTED = 0x20, // colours "未サポート"
+};
+
+enum {
+    INFO_NAME_SIZE = 256,
+    INFO_TYPE_NAME_SIZE = 80,
+};
+
+// A plain fixed-size value; cleared as a whole at the start of every probe.
+struct ImageInfo {
+    void* icon;                         // opaque platform icon handle (HICON on Windows); null = none
+    char name[INFO_NAME_SIZE];          // display name, or a message in its place
+    char typeName[INFO_TYPE_NAME_SIZE]; // shell type name (may be empty), or a message
+    uint32_t fileSize;                  // low 32 bits of the size in bytes
+    int32_t width;                      // 0 = not determined
+    int32_t height;                     // 0 = not determined; a negative header value stays negative
+    uint32_t depth;                     // bits per pixel; 0 = not determined
+    uint32_t flags;                     // ImageInfoFlags
+};
+
+// Fills `info` for `path`. 1 when a detector recognised the file, else 0; the record carries
+// every outcome either way.
+int ProbeImageFile(ImageInfo* info, const char* path);
+
+// Icon, type name, display name and size. 1 when the shell answered and the file was found.
+int GetShellFileFacts(ImageInfo* info, const char* path);
+
+// Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged.
+int ProbeBmp(ImageInfo* info, const char* path);
+int ProbeGif(ImageInfo* info, const char* path);
+int ProbePng(ImageInfo* info, const char* path);
+int ProbeMng(ImageInfo* info, const char* path);
+int ProbeJpeg(ImageInfo* info, const char* path);
+int ProbePixia(ImageInfo* info, const char* path);
+int ProbeRif(ImageInfo* info, const char* path);
+
+// True when the last strlen(extension) bytes of `path` equal `extension`, ASCII case ignored.
+bool HasExtension(const char* path, const char* extension);
+
+// Reverses `count` bytes in place (count <= 256); turns a big-endian field little-endian.
+void ReverseBytes(unsigned char* bytes, int count);

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every target and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-deps.sh
+
+for preset in native native-asan win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+ctest --preset native
+ctest --preset native-asan
