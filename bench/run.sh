@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Times `qvr --json` over a corpus of a few thousand small images against `identify -ping`,
+# `file` and a bare open-read-close loop over the same files, in one run, and prints each as a
+# ratio to the loop, with peak memory. A benchmark, not a test: numbers depend on the machine.
+#   bench/run.sh            (builds what it needs; the corpus is cached in build/bench-corpus)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+corpus="$root/build/bench-corpus"
+work="$root/build/bench"
+per_format=800
+corpus_version="4 $per_format"
+
+mkdir -p "$work"
+cd "$root"
+if [ ! -x build/native/bin/qvr ]; then
+  echo "building qvr..." >&2
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target qvr >/dev/null
+fi
+cc -O2 -o "$work/bench_helper" bench/bench_helper.c
+
+# One ImageMagick process per format writes every image of that format (+adjoin: one file each).
+# Sizes and content vary so that headers and file sizes do.
+make_format() {
+  local ext="$1" source="$2" args=() i w h
+  shift 2
+  for ((i = 0; i < per_format; i++)); do
+    w=$((8 + (i * 37) % 193))
+    h=$((8 + (i * 53) % 151))
+    args+=(-size "${w}x${h}" "$source")
+  done
+  convert "${args[@]}" "$@" +adjoin -scene 0 "$corpus/$ext/img%04d.$ext"
+}
+
+if [ "$(cat "$corpus/.version" 2>/dev/null)" != "$corpus_version" ]; then
+  echo "building the corpus ($((4 * per_format)) images) in $corpus..." >&2
+  rm -rf "$corpus"
+  mkdir -p "$corpus"/{bmp,gif,png,jpg}
+  start=$SECONDS
+  # One thread each: ImageMagick's worker threads only spin on such small images. Dithering
+  # while reducing colours costs far more than everything else together.
+  export MAGICK_THREAD_LIMIT=1
+  make_format bmp "gradient:navy-orange" -type TrueColor &
+  make_format gif "gradient:crimson-gold" -dither None -colors 64
+  wait
+  make_format png "gradient:white-teal" -dither None -colors 16 &
+  make_format jpg "plasma:fractal" -quality 85
+  wait
+  echo "$corpus_version" >"$corpus/.version"
+  echo "corpus built in $((SECONDS - start)) s" >&2
+fi
+
+list="$work/files.txt"
+(cd "$corpus" && find . -type f -name 'img*' | sort) >"$list"
+count=$(wc -l <"$list")
+qvr="$root/build/native/bin/qvr"
+helper="$work/bench_helper"
+
+# Every command gets all the files at once, through the same xargs, from inside the corpus.
+commands=(
+  "loop|$helper loop"
+  "qvr --json|$qvr --json"
+  "file|file"
+  "identify -ping|identify -ping"
+)
+cd "$corpus"
+hyperfine_args=()
+for entry in "${commands[@]}"; do
+  hyperfine_args+=(-n "${entry%%|*}" "xargs -d '\\n' -a '$list' ${entry#*|}")
+done
+echo "timing $count files..." >&2
+hyperfine --style none --warmup 2 --runs 10 --export-json "$work/times.json" \
+  "${hyperfine_args[@]}" >/dev/null
+
+peak() { # peak resident set of one command over all files, KiB
+  mapfile -t files <"$list"
+  "$helper" rss "$@" "${files[@]}"
+}
+
+# The mean times from hyperfine's JSON, without needing jq.
+mapfile -t means < <(grep -o '"mean": *[0-9.e+-]*' "$work/times.json" | sed 's/.*: *//')
+loop_mean=${means[0]}
+printf '%-16s %10s %10s %12s\n' "command" "time" "vs loop" "peak memory"
+i=0
+for entry in "${commands[@]}"; do
+  name=${entry%%|*}
+  read -r -a cmd <<<"${entry#*|}"
+  rss=$(peak "${cmd[@]}" 2>/dev/null | tail -1)
+  awk -v n="$name" -v t="${means[$i]}" -v l="$loop_mean" -v r="$rss" \
+    'BEGIN { printf "%-16s %8.1f ms %9.2fx %9.2f MiB\n", n, t * 1000, t / l, r / 1024 }'
+  i=$((i + 1))
+done
+awk -v q="${means[1]}" -v l="$loop_mean" -v id="${means[3]}" \
+  'BEGIN { printf "\nqvr: %.2fx the loop (goal <= 2), identify -ping is %.1fx slower (goal >= 20)\n", q / l, id / q }'
