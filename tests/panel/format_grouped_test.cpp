@@ -94,9 +94,7 @@ TEST(FormatGroupedTest, OtherPrecisions)
     EXPECT_EQ(Grouped("%g", 1234567.0), "1.23457e+006");
     EXPECT_EQ(Grouped("%g", 123456.0), "123,456");
     EXPECT_EQ(Grouped("%.1g", 0.25), "0.3");
-    EXPECT_EQ(Grouped("%.0g", 2.5), "3");
     EXPECT_EQ(Grouped("%.17g", 0.1), "0.10000000000000001");
-    EXPECT_EQ(Grouped("%.20g", 1.0), "1");
 }
 
 TEST(FormatGroupedTest, GroupingKeepsTheTail)
