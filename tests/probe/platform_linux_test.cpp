@@ -128,6 +128,8 @@ TEST(LinuxPlatform, FourGibibyteSparseJpegsAreProbedQuicklyAndExactly)
     struct { const char* name; std::vector<std::pair<uint64_t, Bytes>> patches; int32_t width, height; uint32_t depth; } table[] = {
         {"nothing.jpg", {}, 0, 0, 0},
         {"far.jpg", {{jump, {0x12, 0x34}}, {jump + 0x1234, {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x10, 0x00, 0x20, 0x03}}}, 32, 16, 24},
+        // Data that starts with zeros inside a block: the walk lands 3 bytes before 12, odd.
+        {"odd.jpg", {{jump + 0x777, {0x12, 0x34}}, {jump + 0x777 + 17, {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x07, 0x00, 0x09, 0x01}}}, 9, 7, 8},
     };
     TempDir dir;
     for (const auto& row : table) {
