@@ -150,26 +150,41 @@ void PrintText(const ProbeReport& report, bool first)
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// A JSON string: the library escapes it; whatever is not UTF-8 in it (a path is the file
+// system's bytes) becomes U+FFFD.
+void AppendJsonString(std::string* out, const std::string& text)
+{
+    *out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// One object per line, keys in a fixed order. Built field by field rather than as a document
+// tree: over thousands of files the tree's allocations would cost more than the probe.
 void PrintJson(const ProbeReport& report, const char* path)
 {
-    nlohmann::ordered_json object;
-    object["path"] = path;
-    object["result"] = report.result;
-    object["name"] = report.name;
-    object["typeName"] = report.typeName;
-    object["fileSize"] = report.info.fileSize;
-    object["width"] = report.info.width;
-    object["height"] = report.info.height;
-    object["depth"] = report.info.depth;
-    object["flags"] = report.info.flags;
-    object["caption"] = report.caption;
-    object["texts"] = {
-        {"name", report.textName},   {"type", report.textType},      {"size", report.textSize},
-        {"scale", report.textScale}, {"colors", report.textColors},
-    };
-    // A path is the file system's bytes: whatever is not UTF-8 in it is shown as U+FFFD.
-    std::string line =
-        object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    const ImageInfo& info = report.info;
+    std::string line = "{\"path\":";
+    AppendJsonString(&line, path);
+    line += ",\"result\":" + std::to_string(report.result) + ",\"name\":";
+    AppendJsonString(&line, report.name);
+    line += ",\"typeName\":";
+    AppendJsonString(&line, report.typeName);
+    line += ",\"fileSize\":" + std::to_string(info.fileSize) +
+            ",\"width\":" + std::to_string(info.width) +
+            ",\"height\":" + std::to_string(info.height) +
+            ",\"depth\":" + std::to_string(info.depth) +
+            ",\"flags\":" + std::to_string(info.flags) + ",\"caption\":";
+    AppendJsonString(&line, report.caption);
+    line += ",\"texts\":{\"name\":";
+    AppendJsonString(&line, report.textName);
+    line += ",\"type\":";
+    AppendJsonString(&line, report.textType);
+    line += ",\"size\":";
+    AppendJsonString(&line, report.textSize);
+    line += ",\"scale\":";
+    AppendJsonString(&line, report.textScale);
+    line += ",\"colors\":";
+    AppendJsonString(&line, report.textColors);
+    line += "}}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
