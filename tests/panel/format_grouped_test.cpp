@@ -5,8 +5,20 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace {
+
+// Only the three value types compile; a long, whose width differs between targets, does not.
+template <typename T, typename = void>
+struct Formats : std::false_type {};
+template <typename T>
+struct Formats<T, std::void_t<decltype(FormatGrouped(nullptr, 0, "", std::declval<T>()))>>
+    : std::true_type {};
+static_assert(Formats<int32_t>::value && Formats<uint32_t>::value && Formats<double>::value);
+static_assert(!Formats<long>::value && !Formats<unsigned long>::value && !Formats<int64_t>::value);
+static_assert(!Formats<float>::value && !Formats<const char*>::value && !Formats<bool>::value);
 
 template <typename T>
 std::string Grouped(const char* format, T value, size_t capacity = 128)
