@@ -80,14 +80,14 @@ peak() { # peak resident set of one command over all files, KiB
 # The mean times from hyperfine's JSON, without needing jq.
 mapfile -t means < <(grep -o '"mean": *[0-9.e+-]*' "$work/times.json" | sed 's/.*: *//')
 loop_mean=${means[0]}
-printf '%-16s %10s %10s %12s\n' "command" "time" "vs loop" "peak memory"
+printf '%-16s %10s %10s %10s %12s\n' "command" "time" "per file" "vs loop" "peak memory"
 i=0
 for entry in "${commands[@]}"; do
   name=${entry%%|*}
   read -r -a cmd <<<"${entry#*|}"
   rss=$(peak "${cmd[@]}" 2>/dev/null | tail -1)
-  awk -v n="$name" -v t="${means[$i]}" -v l="$loop_mean" -v r="$rss" \
-    'BEGIN { printf "%-16s %8.1f ms %9.2fx %9.2f MiB\n", n, t * 1000, t / l, r / 1024 }'
+  awk -v n="$name" -v t="${means[$i]}" -v l="$loop_mean" -v r="$rss" -v c="$count" \
+    'BEGIN { printf "%-16s %8.1f ms %7.1f us %9.2fx %9.2f MiB\n", n, t * 1000, t * 1e6 / c, t / l, r / 1024 }'
   i=$((i + 1))
 done
 awk -v q="${means[1]}" -v l="$loop_mean" -v id="${means[3]}" \
