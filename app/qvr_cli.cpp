@@ -30,7 +30,8 @@ const char USAGE[] =
     "  --version   show the version and exit\n"
     "  --          every argument after it is a path, even one that begins with '-'\n"
     "\n"
-    "Exit status: 0 when every file was found, 1 when any was not, 2 for a usage error.\n";
+    "Exit status: 0 when every file was found, 1 when any was not, 2 for a usage error\n"
+    "or when the output could not be written.\n";
 
 // Code page 932 to UTF-8. A byte that is no CP932 character becomes U+FFFD, so the result is
 // always valid UTF-8 whatever a name holds.
@@ -238,7 +239,9 @@ int main(int argc, char** argv)
         }
     }
     iconv_close(converter);
-    if (std::fflush(stdout) != 0)
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "qvr: cannot write the output: %s\n", std::strerror(errno));
         return 2;
+    }
     return status;
 }
