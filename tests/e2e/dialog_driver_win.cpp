@@ -214,7 +214,7 @@ void PostKey(HWND dlg, WPARAM key) {
   PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | (3u << 30));
 }
 
-// Closes the window one of the user's ways and reports the process's exit status.
+// Closes the window one of the user's ways and waits until it is gone.
 std::string Close(HWND hwnd, const std::string& how) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
@@ -234,7 +234,14 @@ std::string Close(HWND hwnd, const std::string& how) {
   } else {
     return "err unknown way " + how;
   }
-  return WaitExit(pid, 10000);
+  // The window leaves the screen at once, but Wine takes about two seconds to tear the process down,
+  // so the exit status is collected later with waitexit and several processes can end together.
+  DWORD start = GetTickCount();
+  while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
+    if (GetTickCount() - start > 10000) return "timeout window still there";
+    Sleep(5);
+  }
+  return "closed " + std::to_string(pid);
 }
 
 DWORD WINAPI StealerThread(LPVOID ready) {
