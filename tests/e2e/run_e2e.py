@@ -160,6 +160,11 @@ class Session:
         started = time.time()
         subprocess.run([self.args.wine, "wineboot", "-i"], env=self.env, timeout=180,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        # The dialog's font is a proportional Gothic; map it to the proportional IPA face, as a
+        # Japanese Windows would show it (Wine would otherwise fall back to a wider fixed face).
+        subprocess.run([self.args.wine, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                        "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f"], env=self.env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         subprocess.run([self.args.wineserver, "-w"], env=self.env, timeout=120, check=True)
         log("wine prefix ready in %.1f s (display %s, %s)" % (time.time() - started, self.display, self.tmp))
         self.driver = subprocess.Popen(
