@@ -3,6 +3,7 @@
 // Reads one command per line on stdin and answers with one line on stdout; texts are printed as
 // hex of their code page 932 bytes so that the test script sees them unchanged.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,19 @@ std::string ListLine() {
     GetWindowThreadProcessId(w, &pid);
     line += " " + HandleText(w) + ":" + std::to_string(pid);
   }
+  return line;
+}
+
+// Processes of the program, windows or not: a further instance shows up here before its window does.
+std::string ProcessesLine() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return "err no process snapshot";
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  std::string line = "processes";
+  for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
+    if (SameNameNoCase(entry.szExeFile, BaseName(g_exePath))) line += " " + std::to_string(entry.th32ProcessID);
+  CloseHandle(snap);
   return line;
 }
 
@@ -303,6 +317,7 @@ std::string Handle(const std::vector<std::string>& w) {
   auto arg = [&](size_t i) { return i < w.size() ? w[i] : std::string(); };
   if (cmd == "launch") return Launch(Unhex(arg(1)), w.size() > 2 ? atoi(w[2].c_str()) : -1);
   if (cmd == "list") return ListLine();
+  if (cmd == "processes") return ProcessesLine();
   if (cmd == "waitcount") return WaitCount(strtoul(arg(1).c_str(), nullptr, 10), strtoul(arg(2).c_str(), nullptr, 10));
   if (cmd == "info") return InfoLine(ParseWindow(arg(1).c_str()));
   if (cmd == "waitname")

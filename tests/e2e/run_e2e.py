@@ -231,11 +231,13 @@ class Session:
         return handles
 
     def stays(self, count, seconds=1.5):
-        """Checks that no further window appears for a while."""
+        """Checks that no further instance starts and no further window appears for a while."""
         deadline = time.time() + seconds
         while time.time() < deadline:
             found = self.cmd("list").split()[1:]
             check(len(found) == count, "expected %d window(s), found %d" % (count, len(found)))
+            running = self.cmd("processes").split()[1:]
+            check(len(running) == count, "expected %d process(es) of the program, found %d" % (count, len(running)))
             time.sleep(0.1)
 
     def info(self, hwnd):
