@@ -307,8 +307,10 @@ def magick(path, *options, coder=""):
 
 def make_files(d):
     """Creates one real file of every format, and the odd names the cases need."""
+    def p(name):
+        return os.path.join(d, name)
+
     f = {}
-    p = lambda name: os.path.join(d, name)  # noqa: E731
     f["bmp"] = ImageFile(magick(p("cat.bmp"), "-size", "40x30", "xc:red", "-type", "TrueColor", coder="BMP3:"),
                          "40 × 30 Pixel", "24 ビットカラー")
     gif = magick(p("dog.gif"), "-size", "12x7", "gradient:red-blue")
