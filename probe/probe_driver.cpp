@@ -1,0 +1,25 @@
+#include "image_info.h"
+
+#include <cstring>
+
+typedef int (*ProbeStep)(ImageInfo* info, const char* path);
+
+// Only one detector accepts any given extension, so the order decides how many extension tests
+// run, never which detector recognises a file.
+static const ProbeStep g_detectors[] = {
+    ProbeBmp, ProbeGif, ProbePng, ProbeMng, ProbeJpeg, ProbePixia, ProbeRif,
+};
+
+int ProbeImageFile(ImageInfo* info, const char* path)
+{
+    memset(info, 0, sizeof *info);
+    int shellAnswered = GetShellFileFacts(info, path);
+    for (ProbeStep detect : g_detectors) {
+        if (detect(info, path))
+            return 1;
+    }
+    // Without the shell's facts the panel shows placeholders instead of "unsupported".
+    if (shellAnswered)
+        info->flags |= INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED;
+    return 0;
+}
