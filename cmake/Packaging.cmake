@@ -68,6 +68,8 @@ else()
     "JPEG (JFIF), Pixia and RIF files, and prints text or one JSON object per file.")
   # Depends is computed by dpkg-shlibdeps from the libraries the binary links.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # GIO names a file's type from the shared MIME database; without it every type reads alike.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS shared-mime-info)
   set(CPACK_STRIP_FILES ON)
 endif()
 
