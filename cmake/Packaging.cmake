@@ -54,8 +54,16 @@ else()
     WORKING_DIRECTORY ${QVR_PKG_DIR}
     COMMENT "Compressing the manual page"
     VERBATIM)
-  add_custom_target(qvr_manpage ALL DEPENDS ${QVR_PKG_DIR}/qvr.1.gz)
+  # The changelog is kept by hand: a release names its version there too, and the check compares.
+  add_custom_command(
+    OUTPUT ${QVR_PKG_DIR}/changelog.gz
+    COMMAND gzip -9 -n -c ${QVR_DOC_DIR}/changelog > changelog.gz
+    DEPENDS ${QVR_DOC_DIR}/changelog
+    WORKING_DIRECTORY ${QVR_PKG_DIR}
+    COMMENT "Compressing the changelog")
+  add_custom_target(qvr_docs ALL DEPENDS ${QVR_PKG_DIR}/qvr.1.gz ${QVR_PKG_DIR}/changelog.gz)
   install(FILES ${QVR_PKG_DIR}/qvr.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${QVR_PKG_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

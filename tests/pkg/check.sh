@@ -85,7 +85,7 @@ fi
 echo "== Linux install"
 cmake --install "$native" --prefix "$scratch/prefix" >/dev/null || true
 expect_eq "cmake --install puts qvr and its manual page in place" \
-  $'bin/qvr\nshare/man/man1/qvr.1.gz' "$(cd "$scratch/prefix" && find . -type f -printf '%P\n' | sort)"
+  $'bin/qvr\nshare/doc/qvr/changelog.gz\nshare/man/man1/qvr.1.gz' "$(cd "$scratch/prefix" && find . -type f -printf '%P\n' | sort)"
 
 echo "== Debian package"
 arch=$(dpkg --print-architecture)
@@ -101,7 +101,7 @@ else
   expect_eq "Version" "$version" "$(field Version)"
   expect_eq "Architecture" "$arch" "$(field Architecture)"
   expect_match "Maintainer" '^[^<]+ <[^@>]+@[^>]+>$' "$(field Maintainer)"
-  expect_eq "files in the package" $'-rw-r--r-- root/root ./usr/share/man/man1/qvr.1.gz\n-rwxr-xr-x root/root ./usr/bin/qvr' \
+  expect_eq "files in the package" $'-rw-r--r-- root/root ./usr/share/doc/qvr/changelog.gz\n-rw-r--r-- root/root ./usr/share/man/man1/qvr.1.gz\n-rwxr-xr-x root/root ./usr/bin/qvr' \
     "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)"
 
   root=$scratch/root
@@ -135,6 +135,8 @@ else
   expect_match "qvr from the package reads a BMP" '2 × 3 Pixel' "$out"
   expect_eq "qvr exit status for a found file" "0" "$status"
 
+  expect_match "changelog's latest entry is version $version" "^qvr \\($version\\) " \
+    "$(gzip -dc "$root/usr/share/doc/qvr/changelog.gz" | head -1)"
   man=$root/usr/share/man/man1/qvr.1.gz
   expect_eq "manual page is gzip -9n (no name, no time stamp)" "08 00 00 00 00 00 02" \
     "$(od -An -tx1 -j2 -N7 "$man" | sed 's/^ //')"
