@@ -7,7 +7,7 @@
 #include "app_win.h"
 #include "command_line.h"
 #include "image_info.h"
-#include "panel_win.h"
+#include "show_image_info.h"
 #include "resource.h"
 
 namespace {

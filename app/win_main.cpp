@@ -13,8 +13,11 @@ char g_startPath[START_PATH_SIZE];
 
 namespace {
 
-// The longest command line the system passes (32767 UTF-16 units) fits in twice as many bytes.
-char s_quotedText[65536];
+enum {
+    // The system passes at most 32767 UTF-16 units of command line; a quoted path longer than
+    // that many bytes is left unconverted, like any path that cannot be converted.
+    QUOTED_TEXT_SIZE = 32768,
+};
 
 // Only a successful conversion that fits writes the start path.
 void StoreShortPath(const char* longPath)
@@ -43,9 +46,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd)
     // a blank, so its lpCmdLine cannot be trusted; the command line is derived here instead.
     const char* args = SkipProgramName(GetCommandLineA());
     StartCommand start;
-    ParseCommandLine(args, &start, s_quotedText, sizeof s_quotedText);
+    char quotedText[QUOTED_TEXT_SIZE];
+    ParseCommandLine(args, &start, quotedText, sizeof quotedText);
     if (start.quoted) {
-        StoreShortPath(s_quotedText);
+        StoreShortPath(quotedText);
     } else {
         memcpy(g_startPath, start.path, sizeof g_startPath);
         if (start.launch)
