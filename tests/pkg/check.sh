@@ -113,7 +113,7 @@ else
   depends=$(field Depends)
   expect_match "Depends is declared with versions" '^[a-z0-9.+-]+ \(>= [^)]+\)(, [a-z0-9.+-]+ \(>= [^)]+\))*$' "$depends"
   for lib in $(objdump -p "$qvr" | awk '$1 == "NEEDED" {print $2}'); do
-    path=$(ldconfig -p | awk -v l="$lib" '$1 == l && /x86-64/ {print $NF; exit}')
+    path=$(ldd "$qvr" | awk -v l="$lib" '$1 == l {print $3; exit}')
     pkg=
     for p in "$path" "$(readlink -f "${path:-/nonexistent}")" "/usr$path"; do
       pkg=$(dpkg -S "$p" 2>/dev/null | head -1 | cut -d: -f1) && break
