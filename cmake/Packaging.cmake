@@ -1,6 +1,7 @@
 # Install rules and release packages. Included last from the root CMakeLists.txt, so the targets exist.
 #   win32 build:  cpack -> qvr-<version>-win32.zip (qvr.exe and readme.txt, no folder inside)
-#   native build: cmake --install -> bin/qvr, share/man/man1/qvr.1.gz; cpack -> qvr_<version>_amd64.deb
+#   native build: cmake --install -> bin/qvr, share/man/man1/qvr.1.gz, share/doc/qvr/changelog.gz;
+#                 cpack -> qvr_<version>_amd64.deb
 # The version is the one project() sets in the root CMakeLists.txt.
 
 set(QVR_DOC_DIR ${CMAKE_SOURCE_DIR}/app/doc)

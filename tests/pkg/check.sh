@@ -24,7 +24,7 @@ expect_match() { # description, extended regex, text
   if grep -Eq -- "$2" <<<"$3"; then pass "$1"; else fail "$1" "[$3] does not match /$2/"; fi
 }
 
-# Little-endian fields of a PE file: offset, byte count.
+# An unsigned little-endian field of a file: file, offset, byte count.
 le() { od -An -tu"$3" -j "$2" -N "$3" "$1" | tr -d ' '; }
 
 for dir in "$native" "$win32"; do
