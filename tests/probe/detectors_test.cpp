@@ -68,6 +68,8 @@ const DetectorCase kCases[] = {
     {"rif signature of zeros", ProbeRif, "a.rif", {0, 0, 0, 0, 0x01, 0xE0, 0x02, 0x80}, 0, 0, 0, 0},
 };
 
+void PrintTo(const DetectorCase& c, std::ostream* os) { *os << c.label; }
+
 class DetectorTest : public ::testing::TestWithParam<DetectorCase> {};
 
 TEST_P(DetectorTest, StoresHeaderFieldsOrLeavesRecordUnchanged)

@@ -46,6 +46,8 @@ const DriverCase kCases[] = {
     {"nothing answers mng", false, false, "a.mng", kMng, 1, false, true, true, 0, 40, 0, INFO_DEFAULT_ICON | INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN | INFO_COLORS_UNSUPPORTED},
 };
 
+void PrintTo(const DriverCase& c, std::ostream* os) { *os << c.label; }
+
 class DriverTest : public ::testing::TestWithParam<DriverCase> {
     void SetUp() override { g_fake = FakePlatform{}; }
 };

@@ -83,6 +83,8 @@ const JpegCase kCases[] = {
     {"frame header cut short", "a.jpg", Cat({kSoi, kApp0, {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01}}), 1, 0, 0x0100, 8},
 };
 
+void PrintTo(const JpegCase& c, std::ostream* os) { *os << c.label; }
+
 class JpegTest : public ::testing::TestWithParam<JpegCase> {};
 
 TEST_P(JpegTest, WalksToTheBaselineFrameHeader)
