@@ -5,6 +5,7 @@
 
 #include "cp932_text.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <string.h>
@@ -89,6 +90,24 @@ FILE* OpenHeaderStream(const char* path)
     if (!stream)
         close(fd);
     return stream;
+}
+
+uint64_t SkipFileHole(FILE* stream, uint64_t offset)
+{
+    int fd = fileno(stream);
+    off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data == -1) {
+        // ENXIO: nothing but a hole up to the end. Anything else: no hole information.
+        struct stat status;
+        if (errno != ENXIO || fstat(fd, &status) != 0)
+            data = static_cast<off_t>(offset);
+        else
+            data = status.st_size > static_cast<off_t>(offset) ? status.st_size : static_cast<off_t>(offset);
+    }
+    // Re-establishes the stream's position, which the lseek above has moved underneath it.
+    if (fseeko(stream, data, SEEK_SET) != 0)
+        return offset;
+    return static_cast<uint64_t>(data);
 }
 
 void ReleaseShellIcon(void* icon)
