@@ -94,18 +94,20 @@ FILE* OpenHeaderStream(const char* path)
 
 uint64_t SkipFileHole(FILE* stream, uint64_t offset)
 {
+    // The stream may hold bytes read ahead, so the descriptor's position is its own: the query
+    // below puts it back before the stream itself is moved.
     int fd = fileno(stream);
+    off_t position = lseek(fd, 0, SEEK_CUR);
+    if (position == -1)
+        return offset;
     off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
-    if (data == -1) {
-        // ENXIO: nothing but a hole up to the end. Anything else: no hole information.
-        struct stat status;
-        if (errno != ENXIO || fstat(fd, &status) != 0)
-            data = static_cast<off_t>(offset);
-        else
-            data = status.st_size > static_cast<off_t>(offset) ? status.st_size : static_cast<off_t>(offset);
-    }
-    // Re-establishes the stream's position, which the lseek above has moved underneath it.
-    if (fseeko(stream, data, SEEK_SET) != 0)
+    bool onlyHoleLeft = data == -1 && errno == ENXIO;
+    struct stat status;
+    if (onlyHoleLeft && fstat(fd, &status) == 0)
+        data = status.st_size;
+    if (lseek(fd, position, SEEK_SET) != position)
+        return offset; // cannot happen for a regular file; the stream stays where it was
+    if (data <= static_cast<off_t>(offset) || fseeko(stream, data, SEEK_SET) != 0)
         return offset;
     return static_cast<uint64_t>(data);
 }

@@ -100,13 +100,7 @@ TEST_P(DetectorTest, StoresHeaderFieldsOrLeavesRecordUnchanged)
     EXPECT_EQ(memcmp(info.typeName, before.typeName, sizeof info.typeName), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, DetectorTest, ::testing::ValuesIn(kCases),
-                         [](const auto& param) {
-                             std::string name;
-                             for (const char* p = param.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Formats, DetectorTest, ::testing::ValuesIn(kCases), CaseName<DetectorCase>);
 
 TEST(GifDepth, OnlyColourResolutionThreeGivesFour)
 {
@@ -173,18 +167,6 @@ TEST(HasExtension, ComparesBytesFoldingAsciiOnly)
     };
     for (const auto& row : table)
         EXPECT_EQ(HasExtension(row.path, row.extension), row.expected) << row.path << " " << row.extension;
-}
-
-TEST(ReverseBytes, TurnsFieldsAroundAndIgnoresNonPositiveCounts)
-{
-    unsigned char bytes[4] = {1, 2, 3, 4};
-    ReverseBytes(bytes, 4);
-    EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{4, 3, 2, 1}));
-    ReverseBytes(bytes, 2);
-    EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{3, 4, 2, 1}));
-    ReverseBytes(bytes, 0);
-    ReverseBytes(bytes, -3);
-    EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{3, 4, 2, 1}));
 }
 
 } // namespace

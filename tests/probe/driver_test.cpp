@@ -79,13 +79,7 @@ TEST_P(DriverTest, RecordStates)
     EXPECT_LE(g_fake.opens, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Probe, DriverTest, ::testing::ValuesIn(kCases),
-                         [](const auto& param) {
-                             std::string name;
-                             for (const char* p = param.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Probe, DriverTest, ::testing::ValuesIn(kCases), CaseName<DriverCase>);
 
 TEST(Messages, AreCodePage932Bytes)
 {

@@ -111,13 +111,7 @@ TEST_P(JpegTest, WalksToTheBaselineFrameHeader)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Walk, JpegTest, ::testing::ValuesIn(kCases),
-                         [](const auto& param) {
-                             std::string name;
-                             for (const char* p = param.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Walk, JpegTest, ::testing::ValuesIn(kCases), CaseName<JpegCase>);
 
 // Inputs that stress the shortcuts of the detector's walk: runs of zeros of every length and
 // parity, ending just before, on or after the window's edges, heads with lengths 0 and 1, and

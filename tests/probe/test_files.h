@@ -46,6 +46,15 @@ inline Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint
 inline Bytes Le16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
 inline Bytes Be16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 
+// Test names from the labels of table rows.
+template <typename Param> std::string CaseName(const ::testing::TestParamInfo<Param>& info)
+{
+    std::string name;
+    for (const char* p = info.param.label; *p; ++p)
+        name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
 // A record filled with a pattern, to see which fields a step wrote.
 inline ImageInfo MarkedRecord()
 {
