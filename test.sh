@@ -11,3 +11,6 @@ done
 
 ctest --preset native
 ctest --preset native-asan
+
+# The release packages, checked as a user gets them.
+tests/pkg/check.sh

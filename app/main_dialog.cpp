@@ -7,6 +7,7 @@
 #include "app_win.h"
 #include "command_line.h"
 #include "image_info.h"
+#include "no_file_record.h"
 #include "show_image_info.h"
 #include "resource.h"
 
@@ -18,19 +19,6 @@ enum {
     // quoted by hand: wsprintfA stops at 1024 bytes and would cut a long path.)
     DROP_FURTHER_PATH_SIZE = DROP_PATH_SIZE - 2,
 };
-
-void BuildNoFileRecord(ImageInfo* info, HICON appIcon)
-{
-    memset(info, 0, sizeof *info);
-    info->icon = appIcon;
-    static const char name[] = "ファイルをドロップしてください。";
-    static const char typeName[] = "画像情報取得ツール QVR Version 1.0";
-    static_assert(sizeof name <= sizeof info->name, "name fits");
-    static_assert(sizeof typeName <= sizeof info->typeName, "type name fits");
-    memcpy(info->name, name, sizeof name);
-    memcpy(info->typeName, typeName, sizeof typeName);
-    info->flags = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
-}
 
 INT_PTR OnInitDialog(HWND hwnd)
 {

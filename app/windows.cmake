@@ -19,6 +19,7 @@ if(WIN32)
     ${QVR_APP_DIR}/win_main.cpp
     ${QVR_APP_DIR}/main_dialog.cpp
     ${QVR_APP_DIR}/command_line.cpp
+    ${QVR_APP_DIR}/no_file_record.cpp
     ${QVR_APP_DIR}/qvr.rc)
   target_include_directories(qvr PRIVATE ${QVR_APP_DIR})
   target_compile_definitions(qvr PRIVATE ${QVR_RC_DEFINES} WIN32_LEAN_AND_MEAN)

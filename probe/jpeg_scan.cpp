@@ -75,6 +75,16 @@ static size_t CountZeroBytes(const unsigned char* bytes, size_t count)
 static uint64_t SkipZeroRun(JpegWindow* window, uint64_t offset)
 {
     for (;;) {
+        if (offset == window->base + window->count && !window->ended) {
+            // Everything held is zero: a hole of a sparse file need not be read at all.
+            uint64_t next = SkipFileHole(window->file, offset);
+            if (next > offset) {
+                memset(window->data, 0, 3);
+                window->base = next - 3;
+                window->count = 3;
+                offset = next;
+            }
+        }
         if (HoldBytes(window, offset - 3, 4) < 4)
             return offset;
         size_t at = static_cast<size_t>(offset - window->base);

@@ -22,5 +22,11 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t
 // anything but a regular file: a directory, FIFO or device is never opened by a detector.
 FILE* OpenHeaderStream(const char* path);
 
+// The stream stands at `offset`. When a hole of a sparse file starts there, moves the stream
+// over it to the next byte that may hold data, or to the end of the file, and returns that
+// offset; otherwise, or when the platform cannot tell, returns `offset` with the stream unmoved.
+// The bytes passed over read as zero.
+uint64_t SkipFileHole(FILE* stream, uint64_t offset);
+
 // Gives back an icon handle that QueryShellFileInfo handed over.
 void ReleaseShellIcon(void* icon);

@@ -5,6 +5,7 @@
 
 #include "cp932_text.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <string.h>
@@ -89,6 +90,26 @@ FILE* OpenHeaderStream(const char* path)
     if (!stream)
         close(fd);
     return stream;
+}
+
+uint64_t SkipFileHole(FILE* stream, uint64_t offset)
+{
+    // The stream may hold bytes read ahead, so the descriptor's position is its own: the query
+    // below puts it back before the stream itself is moved.
+    int fd = fileno(stream);
+    off_t position = lseek(fd, 0, SEEK_CUR);
+    if (position == -1)
+        return offset;
+    off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    bool onlyHoleLeft = data == -1 && errno == ENXIO;
+    struct stat status;
+    if (onlyHoleLeft && fstat(fd, &status) == 0)
+        data = status.st_size;
+    if (lseek(fd, position, SEEK_SET) != position)
+        return offset; // cannot happen for a regular file; the stream stays where it was
+    if (data <= static_cast<off_t>(offset) || fseeko(stream, data, SEEK_SET) != 0)
+        return offset;
+    return static_cast<uint64_t>(data);
 }
 
 void ReleaseShellIcon(void* icon)

@@ -38,6 +38,12 @@ FILE* OpenHeaderStream(const char* path)
     return fopen(path, "rb");
 }
 
+uint64_t SkipFileHole(FILE*, uint64_t offset)
+{
+    // Sparse files are rare here; their holes are read like any other zeros.
+    return offset;
+}
+
 void ReleaseShellIcon(void* icon)
 {
     if (icon)

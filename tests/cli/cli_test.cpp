@@ -1,0 +1,316 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+struct QvrRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Le16(unsigned v) { return {char(v & 0xFF), char(v >> 8 & 0xFF)}; }
+std::string Le32(unsigned v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::string Be32(unsigned v) { return {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)}; }
+
+std::string Bmp(int width, int height, unsigned bits)
+{
+    std::string header = "BM" + Le32(54) + Le32(0) + Le32(54) + Le32(40) +
+                         Le32(static_cast<unsigned>(width)) + Le32(static_cast<unsigned>(height)) +
+                         Le16(1) + Le16(bits) + std::string(24, '\0');
+    return header;
+}
+
+std::string Png(unsigned width, unsigned height)
+{
+    return std::string("\x89PNG\r\n\x1A\n", 8) + Be32(13) + "IHDR" + Be32(width) + Be32(height) +
+           std::string("\x08\x02\0\0\0", 5) + Be32(0);
+}
+
+std::string Gif(unsigned width, unsigned height)
+{
+    return "GIF89a" + Le16(width) + Le16(height) + std::string("\xF7\0\0", 3);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qvr-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override
+    {
+        std::string command = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    std::string Fixture(const std::string& name, const std::string& bytes)
+    {
+        std::string path = dir_ + "/" + name;
+        WriteFile(path, bytes);
+        return path;
+    }
+
+    // Runs qvr with `args`, its output and errors captured in files of the fixture folder.
+    QvrRun Qvr(const std::vector<std::string>& args, const char* asanOptions = "detect_leaks=0")
+    {
+        std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr";
+        pid_t child = fork();
+        if (child == 0) {
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(err, 2);
+            setenv("ASAN_OPTIONS", asanOptions, 1);
+            setenv("G_SLICE", "always-malloc", 1); // objects GLib keeps in slices stay visible to LSan
+            std::vector<char*> argv{const_cast<char*>(QVR_BINARY)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(QVR_BINARY, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outPath), ReadFile(errPath)};
+    }
+
+    static std::vector<json> JsonLines(const std::string& out)
+    {
+        std::vector<json> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(json::parse(line)); // throws, failing the test, on invalid JSON
+        return lines;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(CliTest, TextShowsWhatTheDialogShows)
+{
+    std::string bmp = Fixture("cat.bmp", Bmp(640, -480, 8));
+    QvrRun run = Qvr({bmp});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    std::string expected = u8"cat.bmp - QVR Version 1.0\n"
+                           u8"  cat.bmp\n";
+    ASSERT_EQ(run.out.substr(0, expected.size()), expected);
+    // The type line comes from the system's MIME database; the rest is fixed.
+    EXPECT_NE(run.out.find(u8"\n  サイズ    54 Byte\n"
+                           u8"  スケール  640 × -480 Pixel\n"
+                           u8"  色数      256 色\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CliTest, JsonHasExactlyTheListedKeys)
+{
+    std::string png = Fixture("a.png", Png(1234567, 1));
+    std::string gif = Fixture("b.GIF", Gif(320, 200));
+    std::string text = Fixture("notes.txt", "hello\n");
+    QvrRun run = Qvr({"--json", png, gif, text});
+    EXPECT_EQ(run.status, 0);
+    std::vector<json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+
+    const std::vector<std::string> keys = {"path",  "result", "name",  "typeName", "fileSize", "width",
+                                           "height", "depth", "flags", "caption",  "texts"};
+    for (const json& line : lines) {
+        std::vector<std::string> seen;
+        for (auto it = line.begin(); it != line.end(); ++it)
+            seen.push_back(it.key());
+        EXPECT_EQ(seen, keys);
+        std::vector<std::string> textKeys;
+        for (auto it = line["texts"].begin(); it != line["texts"].end(); ++it)
+            textKeys.push_back(it.key());
+        EXPECT_EQ(textKeys, (std::vector<std::string>{"name", "type", "size", "scale", "colors"}));
+    }
+
+    EXPECT_EQ(lines[0]["path"], png);
+    EXPECT_EQ(lines[0]["result"], 1);
+    EXPECT_EQ(lines[0]["name"], "a.png");
+    EXPECT_EQ(lines[0]["fileSize"], 33);
+    EXPECT_EQ(lines[0]["width"], 1234567);
+    EXPECT_EQ(lines[0]["height"], 1);
+    EXPECT_EQ(lines[0]["depth"], 24);
+    EXPECT_EQ(lines[0]["flags"], 0);
+    EXPECT_EQ(lines[0]["caption"], "a.png - QVR Version 1.0");
+    EXPECT_EQ(lines[0]["texts"]["scale"], u8"1,234,567 × 1 Pixel");
+    EXPECT_EQ(lines[0]["texts"]["colors"], u8"24 ビットカラー");
+    EXPECT_EQ(lines[0]["texts"]["size"], "33 Byte");
+
+    EXPECT_EQ(lines[1]["texts"]["scale"], u8"320 × 200 Pixel");
+    EXPECT_EQ(lines[1]["texts"]["colors"], u8"256 色");
+
+    EXPECT_EQ(lines[2]["result"], 0);
+    EXPECT_EQ(lines[2]["flags"], 0x30);
+    EXPECT_EQ(lines[2]["texts"]["scale"], u8"未サポート");
+    EXPECT_EQ(lines[2]["texts"]["colors"], u8"未サポート");
+}
+
+TEST_F(CliTest, LargeFileSizesAreScaled)
+{
+    std::string big = Fixture("big.gif", Gif(1, 1) + std::string(1152 - 13, '\0'));
+    QvrRun run = Qvr({"--json", big});
+    std::vector<json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["texts"]["size"], "1.13 KByte ( 1,152 Byte )");
+}
+
+TEST_F(CliTest, NamesThatAreNotUtf8OrHoldControlCharacters)
+{
+    std::string invalid = Fixture("bad\xFF\xFE.png", Png(2, 3));
+    std::string control = Fixture("ctl\n\x1B[31m\x7F.gif", Gif(4, 5));
+
+    QvrRun asJson = Qvr({"--json", invalid, control});
+    EXPECT_EQ(asJson.status, 0);
+    std::vector<json> lines = JsonLines(asJson.out); // valid JSON, valid UTF-8
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["path"], dir_ + u8"/bad\uFFFD\uFFFD.png");
+    EXPECT_EQ(lines[0]["texts"]["scale"], u8"2 × 3 Pixel");
+    EXPECT_EQ(lines[1]["path"], control);
+    EXPECT_EQ(lines[1]["name"], "ctl\n\x1B[31m\x7F.gif");
+    EXPECT_EQ(lines[1]["texts"]["scale"], u8"4 × 5 Pixel");
+
+    QvrRun text = Qvr({invalid, control});
+    EXPECT_EQ(text.status, 0);
+    // The terminal gets no raw control character but the line ends.
+    for (char c : text.out)
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
+    EXPECT_EQ(text.out.find('\x7F'), std::string::npos);
+    EXPECT_NE(text.out.find(u8"  ctl\u240A\u241B[31m\u2421.gif\n"), std::string::npos) << text.out;
+    EXPECT_TRUE(nlohmann::json::accept("\"" + std::regex_replace(text.out, std::regex("\n"), " ") + "\""))
+        << "not valid UTF-8";
+}
+
+TEST_F(CliTest, MissingFilesAndExitStatuses)
+{
+    std::string found = Fixture("here.bmp", Bmp(1, 1, 24));
+    std::string missing = dir_ + "/gone.bmp";
+
+    QvrRun run = Qvr({"--json", found, missing});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("gone.bmp"), std::string::npos);
+    std::vector<json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1]["result"], 0);
+    EXPECT_EQ(lines[1]["name"], u8"ファイル名が不正です。");
+    EXPECT_EQ(lines[1]["typeName"], u8"ファイルタイプを取得できません。");
+    EXPECT_EQ(lines[1]["caption"], "QVR Version 1.0");
+    EXPECT_EQ(lines[1]["flags"], 0x01 | 0x02 | 0x08);
+    EXPECT_EQ(lines[1]["texts"]["size"], "??? Byte");
+    EXPECT_EQ(lines[1]["texts"]["scale"], u8"??? × ??? Pixel");
+    EXPECT_EQ(lines[1]["texts"]["colors"], u8"??? 色");
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* out;   // start of standard output
+        const char* err;   // part of standard error
+    } cases[] = {
+        {{}, 2, "", "no file given"},
+        {{"--json"}, 2, "", "no file given"},
+        {{"--frobnicate", found}, 2, "", "unknown option '--frobnicate'"},
+        {{"--help"}, 0, "Usage: qvr", ""},
+        {{"--version"}, 0, "QVR Version 1.0\n", ""},
+        {{found}, 0, "here.bmp - QVR Version 1.0\n", ""},
+        {{missing}, 1, "QVR Version 1.0\n", "no such file"},
+    };
+    for (const auto& c : cases) {
+        QvrRun r = Qvr(c.args);
+        EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Qvr({"--version"}).out, "QVR Version 1.0\n");
+}
+
+TEST_F(CliTest, DashPathsAfterDoubleDash)
+{
+    std::string dashed = Fixture("-x.bmp", Bmp(7, 9, 1));
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    EXPECT_EQ(Qvr({"-x.bmp"}).status, 2);
+    QvrRun run = Qvr({"--json", "--", "-x.bmp", "--json"});
+    EXPECT_EQ(run.status, 1); // "--json" after "--" is a file that does not exist
+    std::vector<json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["texts"]["scale"], u8"7 × 9 Pixel");
+    EXPECT_EQ(lines[0]["texts"]["colors"], u8"2 色");
+    EXPECT_EQ(lines[1]["path"], "--json");
+    ASSERT_EQ(chdir("/"), 0);
+}
+
+TEST_F(CliTest, ManyPathsInOrder)
+{
+    std::vector<std::string> args{"--json"};
+    for (int i = 0; i < 300; ++i) {
+        std::string name = "f" + std::to_string(i) + (i % 3 == 0 ? ".bmp" : i % 3 == 1 ? ".png" : ".gif");
+        unsigned width = static_cast<unsigned>(i + 1);
+        args.push_back(Fixture(name, i % 3 == 0 ? Bmp(int(width), 2, 32) : i % 3 == 1 ? Png(width, 2) : Gif(width, 2)));
+    }
+    QvrRun run = Qvr(args);
+    EXPECT_EQ(run.status, 0);
+    std::vector<json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 300u);
+    for (int i = 0; i < 300; ++i) {
+        EXPECT_EQ(lines[i]["path"], args[i + 1]);
+        EXPECT_EQ(lines[i]["width"], i + 1);
+    }
+    // Text output: one block per file, a blank line between blocks, none at the end.
+    QvrRun text = Qvr(std::vector<std::string>(args.begin() + 1, args.begin() + 4));
+    EXPECT_EQ(std::regex_replace(text.out, std::regex("[^\n]"), "").size(), 3u * 6 + 2);
+    EXPECT_EQ(text.out.find("\n\n\n"), std::string::npos);
+    EXPECT_NE(text.out.substr(text.out.size() - 2), "\n\n");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Every probe hands over an icon; the tool gives each one back. What GIO keeps for the life of
+// the process is the same for one file as for many, so any growth is a leak per file.
+TEST_F(CliTest, ReleasesEveryIcon)
+{
+    auto leaked = [](const std::string& err) {
+        std::smatch match;
+        return std::regex_search(err, match, std::regex("SUMMARY: AddressSanitizer: (\\d+) byte"))
+                   ? std::stol(match[1])
+                   : 0L;
+    };
+    std::vector<std::string> one{Fixture("x.png", Png(1, 1)), Fixture("y.txt", "t")};
+    std::vector<std::string> many;
+    for (int i = 0; i < 25; ++i)
+        many.insert(many.end(), one.begin(), one.end());
+    long base = leaked(Qvr(one, "detect_leaks=1:exitcode=0").err);
+    EXPECT_EQ(leaked(Qvr(many, "detect_leaks=1:exitcode=0").err), base);
+}
+#endif
+
+} // namespace

@@ -1,0 +1,20 @@
+// Stand-in for the platform queries, linked in place of the real platform file so that every
+// answer of the shell and the file search can be chosen by a test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct FakePlatform {
+    bool shellAnswers = true;
+    std::string typeName = "PNG image";  // code page 932 bytes
+    void* icon = reinterpret_cast<void*>(0x1234);
+    bool fileFound = true;
+    std::string foundName = "found.png"; // as the search reports it, may hold a directory part
+    uint32_t sizeLow = 0;
+    int shellQueries = 0;
+    int searches = 0;
+    int opens = 0;                       // OpenHeaderStream calls that reached the file system
+};
+
+extern FakePlatform g_fake;

@@ -1,0 +1,64 @@
+// Temporary files for probe tests: a private directory removed with everything in it.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "image_info.h"
+
+using Bytes = std::vector<unsigned char>;
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qvr-probe-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string Write(const std::string& name, const Bytes& bytes) const
+    {
+        std::string file = (path / name).string();
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return file;
+    }
+};
+
+// Bytes at fixed offsets in an otherwise zero buffer of `size` bytes.
+inline Bytes Header(size_t size, std::initializer_list<std::pair<size_t, Bytes>> fields)
+{
+    Bytes bytes(size, 0);
+    for (const auto& [offset, field] : fields)
+        std::copy(field.begin(), field.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    return bytes;
+}
+
+inline Bytes Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+inline Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+inline Bytes Le16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+inline Bytes Be16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
+
+// Test names from the labels of table rows.
+template <typename Param> std::string CaseName(const ::testing::TestParamInfo<Param>& info)
+{
+    std::string name;
+    for (const char* p = info.param.label; *p; ++p)
+        name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
+// A record filled with a pattern, to see which fields a step wrote.
+inline ImageInfo MarkedRecord()
+{
+    ImageInfo info;
+    memset(&info, 0x5A, sizeof info);
+    return info;
+}
