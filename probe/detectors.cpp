@@ -89,23 +89,18 @@ int ProbeBmp(ImageInfo* info, const char* path)
     FILE* file = OpenWithSignature(path, signature, sizeof signature);
     if (!file)
         return 0;
-    unsigned char headerSize[4] = {0};
-    ReadAt(file, 14, headerSize, sizeof headerSize);
-    if (ReadLe32(headerSize) == 12) {
-        // The old core header holds 16-bit unsigned fields at other offsets.
-        unsigned char core[8] = {0};
-        ReadAt(file, 18, core, sizeof core);
-        info->width = static_cast<int32_t>(ReadLe16(core));
-        info->height = static_cast<int32_t>(ReadLe16(core + 2));
-        info->depth = ReadLe16(core + 6);
+    // Header size, then the fields of either the 40-byte (or later) header or the old 12-byte
+    // core header, whose 16-bit unsigned fields stand at other offsets.
+    unsigned char header[16] = {0};
+    ReadAt(file, 14, header, sizeof header);
+    if (ReadLe32(header) == 12) {
+        info->width = static_cast<int32_t>(ReadLe16(header + 4));
+        info->height = static_cast<int32_t>(ReadLe16(header + 6));
+        info->depth = ReadLe16(header + 10);
     } else {
-        unsigned char size[8] = {0};
-        unsigned char bitCount[2] = {0};
-        ReadAt(file, 18, size, sizeof size);
-        ReadAt(file, 28, bitCount, sizeof bitCount);
-        info->width = static_cast<int32_t>(ReadLe32(size));
-        info->height = static_cast<int32_t>(ReadLe32(size + 4));
-        info->depth = ReadLe16(bitCount);
+        info->width = static_cast<int32_t>(ReadLe32(header + 4));
+        info->height = static_cast<int32_t>(ReadLe32(header + 8));
+        info->depth = ReadLe16(header + 14);
     }
     fclose(file);
     return 1;
