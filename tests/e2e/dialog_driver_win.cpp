@@ -57,7 +57,7 @@ bool SameNameNoCase(const std::string& a, const std::string& b) {
 
 bool IsProgramProcess(DWORD pid) {
   auto known = g_isProgram.find(pid);
-  if (known != g_isProgram.end() && g_processes.count(pid)) return known->second;
+  if (known != g_isProgram.end() && (!known->second || g_processes.count(pid))) return known->second;
   HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
   if (!h) return false;
   char image[MAX_PATH * 2] = "";
@@ -184,7 +184,7 @@ std::string WaitCount(size_t count, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
     if (ProgramWindows().size() == count) {
-      // Give a window that has just appeared the moment to finish painting its texts.
+      // Count again a moment later, so that a chain of instances still starting does not end the wait.
       Sleep(50);
       if (ProgramWindows().size() == count) return ListLine();
     }
