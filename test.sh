@@ -12,5 +12,8 @@ done
 ctest --preset native
 ctest --preset native-asan
 
+# End to end: the Windows program under wine64 on a private Xvfb display (about a minute).
+ctest --preset win64
+
 # The release packages, checked as a user gets them.
 tests/pkg/check.sh
