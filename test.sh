@@ -11,3 +11,14 @@ done
 
 ctest --preset native
 ctest --preset native-asan
+
+# A short fuzz run over the probe (clang, libFuzzer, ASan and UBSan; about 30 s).
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
+
+# End to end: the Windows program under wine64 on a private Xvfb display (about a minute).
+ctest --preset win64
+
+# The release packages, checked as a user gets them.
+tests/pkg/check.sh

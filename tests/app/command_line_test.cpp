@@ -1,0 +1,163 @@
+// The start-up decisions: where the arguments begin, what this instance shows, what it hands on.
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct SkipCase {
+    const char* commandLine;
+    const char* args;
+};
+
+// "表ソ能" in code page 932: every trail byte is 0x5C, every lead byte 0x80 or above.
+#define HYOU_SO_NOU "\x95\x5C\x83\x5C\x94\x5C"
+
+TEST(SkipProgramName, FollowsTheStartUpContract)
+{
+    const SkipCase cases[] = {
+        {"qvr.exe a.png", "a.png"},
+        {"qvr.exe", ""},
+        {"qvr.exe   ", ""},
+        {"qvr.exe \t a.png b", "a.png b"},
+        {"\"C:\\Program Files\\qvr.exe\" a.png", "a.png"},
+        {"\"C:\\Program Files\\qvr.exe\"", ""},
+        // A quoted name ends at its closing mark even without a blank after it.
+        {"\"qvr.exe\"a.png", "a.png"},
+        {"\"C:\\" HYOU_SO_NOU "\\qvr.exe\" x", "x"},
+        // The trap: a first byte of 0x80 or above is part of the argument, not a blank.
+        {"qvr.exe " HYOU_SO_NOU ".png", HYOU_SO_NOU ".png"},
+        {"\"C:\\qvr.exe\" " HYOU_SO_NOU ".png", HYOU_SO_NOU ".png"},
+        {"qvr.exe \xB1\xB2.png", "\xB1\xB2.png"}, // single-byte katakana
+        {"qvr.exe\x01\x1F" "a", "a"},
+        {"qvr.exe \"C:\\My Files\\a.png\"", "\"C:\\My Files\\a.png\""},
+        // Unterminated quoted names end with the text, also on a lone lead byte.
+        {"\"C:\\qvr.exe", ""},
+        {"\"\x95", ""},
+        {"", ""},
+    };
+    for (const SkipCase& c : cases)
+        EXPECT_STREQ(SkipProgramName(c.commandLine), c.args) << "command line: " << c.commandLine;
+}
+
+struct ParseCase {
+    const char* args;
+    bool quoted;
+    const char* shown; // the first token, or the text to convert when quoted
+    bool launch;
+    const char* rest;
+};
+
+TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
+{
+    const ParseCase cases[] = {
+        {"", false, "", false, nullptr},
+        {"a.png", false, "a.png", false, nullptr},
+        {"a.png b.png c.png", false, "a.png", true, "b.png c.png"},
+        {"a.png ", false, "a.png", true, ""},
+        {"a.png  b.png", false, "a.png", true, " b.png"},
+        {"a.png\tb.png", false, "a.png", false, nullptr},
+        {"a.png\tb.png c.png", false, "a.png", true, "c.png"},
+        {"a.png\r\nb.png\v\f", false, "a.png", false, nullptr},
+        {HYOU_SO_NOU ".png x", false, HYOU_SO_NOU ".png", true, "x"},
+        {"a.png \"C:\\My Files\\b.png\"", false, "a.png", true, "\"C:\\My Files\\b.png\""},
+        {"\"C:\\My Files\\a.png\"", true, "C:\\My Files\\a.png", false, nullptr},
+        // Only the last byte is dropped: a second path stays in the text and is not handed on.
+        {"\"C:\\My Files\\a.png\" b.png", true, "C:\\My Files\\a.png\" b.pn", false, nullptr},
+        {"\"C:\\a.png", true, "C:\\a.pn", false, nullptr},
+        {"\"", true, "", false, nullptr},
+        {"\"\"", true, "", false, nullptr},
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.args);
+        StartCommand start;
+        char quotedText[64];
+        ParseCommandLine(c.args, &start, quotedText, sizeof quotedText);
+        EXPECT_EQ(start.quoted != 0, c.quoted);
+        EXPECT_STREQ(c.quoted ? quotedText : start.path, c.shown);
+        EXPECT_STREQ(c.quoted ? start.path : quotedText, "");
+        EXPECT_EQ(start.launch != 0, c.launch);
+        if (c.rest != nullptr)
+            EXPECT_STREQ(start.rest, c.rest);
+        else
+            EXPECT_EQ(start.rest, nullptr);
+    }
+}
+
+TEST(ParseCommandLine, RefusesTextsTooLongForTheirBuffers)
+{
+    for (size_t length : {size_t{259}, size_t{260}, size_t{5000}}) {
+        SCOPED_TRACE(length);
+        std::string args(length, 'a');
+        args += " next.png";
+        StartCommand start;
+        memset(&start, 0x7F, sizeof start);
+        char quotedText[8];
+        ParseCommandLine(args.c_str(), &start, quotedText, sizeof quotedText);
+        EXPECT_EQ(std::string(start.path), length < START_PATH_SIZE ? args.substr(0, length) : "");
+        // The rest is handed on whether or not the first token was kept.
+        EXPECT_EQ(start.launch, 1);
+        EXPECT_STREQ(start.rest, "next.png");
+    }
+    // A quoted text too long for its buffer is not converted at all.
+    char quotedText[8];
+    StartCommand start;
+    ParseCommandLine("\"1234567\"", &start, quotedText, sizeof quotedText);
+    EXPECT_STREQ(quotedText, "1234567");
+    ParseCommandLine("\"12345678\"", &start, quotedText, sizeof quotedText);
+    EXPECT_STREQ(quotedText, "");
+}
+
+// Runs the chain of instances that a command line starts: each one shows its first path and
+// hands the rest on; the next one receives it after its own program name, as the shell passes it.
+std::vector<std::string> ShownByChain(const std::string& args)
+{
+    std::vector<std::string> shown;
+    std::string commandLine = "\"C:\\QVR\\qvr.exe\" " + args;
+    for (int instance = 0; instance < 10; ++instance) {
+        char quotedText[START_PATH_SIZE];
+        StartCommand start;
+        ParseCommandLine(SkipProgramName(commandLine.c_str()), &start, quotedText,
+                         sizeof quotedText);
+        shown.push_back(start.quoted ? std::string("quoted:") + quotedText : start.path);
+        if (!start.launch)
+            break;
+        commandLine = std::string("\"C:\\QVR\\qvr.exe\" ") + start.rest;
+    }
+    return shown;
+}
+
+TEST(ParseCommandLine, ChainsOneInstancePerPlainPath)
+{
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(ShownByChain("a.png b.png c.png"), Paths({"a.png", "b.png", "c.png"}));
+    EXPECT_EQ(ShownByChain("a.png "), Paths({"a.png", ""}));
+    EXPECT_EQ(ShownByChain("a.png  b.png"), Paths({"a.png", "b.png"}));
+    EXPECT_EQ(ShownByChain("a.png\tb.png c.png"), Paths({"a.png", "c.png"}));
+    EXPECT_EQ(ShownByChain("a.png \"C:\\My Files\\b.png\""),
+              Paths({"a.png", "quoted:C:\\My Files\\b.png"}));
+    EXPECT_EQ(ShownByChain(HYOU_SO_NOU ".png " HYOU_SO_NOU ".bmp"),
+              Paths({HYOU_SO_NOU ".png", HYOU_SO_NOU ".bmp"}));
+}
+
+TEST(QuoteLaunchPath, QuotesAndCutsToTheParameterBuffer)
+{
+    char parameters[2048];
+    EXPECT_EQ(QuoteLaunchPath(parameters, sizeof parameters, "C:\\My Files\\a.png"), 19u);
+    EXPECT_STREQ(parameters, "\"C:\\My Files\\a.png\"");
+
+    // A dropped path arrives with at most 2045 bytes: it fits with both marks.
+    std::string longest(2045, 'x');
+    EXPECT_EQ(QuoteLaunchPath(parameters, sizeof parameters, longest.c_str()), 2047u);
+    EXPECT_EQ(std::string(parameters), "\"" + longest + "\"");
+
+    std::string tooLong(3000, 'y');
+    EXPECT_EQ(QuoteLaunchPath(parameters, sizeof parameters, tooLong.c_str()), 2047u);
+    EXPECT_EQ(std::string(parameters), "\"" + std::string(2045, 'y') + "\"");
+}
+
+} // namespace
