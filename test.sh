@@ -12,6 +12,9 @@ done
 ctest --preset native
 ctest --preset native-asan
 
+# The README's main command, on the example image.
+./qvr.sh --json >/dev/null
+
 # A short fuzz run over the probe (clang, libFuzzer, ASan and UBSan; about 30 s).
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
