@@ -6,38 +6,26 @@ namespace {
 
 int g_shell1, g_shell2, g_stock, g_application;
 
-enum IconKind { SHELL, OTHER_SHELL, STOCK, APPLICATION, NONE };
-
-const void* Handle(IconKind kind)
-{
-    switch (kind) {
-    case SHELL: return &g_shell1;
-    case OTHER_SHELL: return &g_shell2;
-    case STOCK: return &g_stock;
-    case APPLICATION: return &g_application;
-    case NONE: break;
-    }
-    return nullptr;
-}
-
 // Every pair of previous and newly shown icon; only a shell icon that is no longer shown goes.
 TEST(IconReleaseTest, EveryPairOfPreviousAndShownIcon)
 {
+    const void* const shell = &g_shell1;
+    const void* const otherShell = &g_shell2;
+    const void* const stock = &g_stock;
+    const void* const app = &g_application;
     const struct {
-        IconKind previous;
-        IconKind shown;
+        const void* previous;
+        const void* shown;
         bool release;
     } cases[] = {
-        {SHELL, OTHER_SHELL, true}, {SHELL, STOCK, true},        {SHELL, APPLICATION, true},
-        {SHELL, NONE, true},        {SHELL, SHELL, false}, // the same handle handed again
-        {STOCK, SHELL, false},      {STOCK, STOCK, false},       {STOCK, APPLICATION, false},
-        {STOCK, NONE, false},       {APPLICATION, SHELL, false}, {APPLICATION, STOCK, false},
-        {APPLICATION, APPLICATION, false}, {APPLICATION, NONE, false}, {NONE, SHELL, false},
-        {NONE, STOCK, false},       {NONE, APPLICATION, false},  {NONE, NONE, false},
+        {shell, otherShell, true}, {shell, stock, true}, {shell, app, true}, {shell, nullptr, true},
+        {shell, shell, false}, // the same handle handed again
+        {stock, shell, false}, {stock, stock, false}, {stock, app, false}, {stock, nullptr, false},
+        {app, shell, false}, {app, stock, false}, {app, app, false}, {app, nullptr, false},
+        {nullptr, shell, false}, {nullptr, stock, false}, {nullptr, app, false}, {nullptr, nullptr, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ShouldReleaseIcon(Handle(c.previous), Handle(c.shown), &g_stock, &g_application),
-                  c.release)
+        EXPECT_EQ(ShouldReleaseIcon(c.previous, c.shown, stock, app), c.release)
             << c.previous << " -> " << c.shown;
 }
 
