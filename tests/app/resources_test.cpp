@@ -41,6 +41,7 @@ struct Rgb {
     int r, g, b;
 };
 
+
 Rgb PixelAt(const Bytes& ico, size_t image, int size, int bits, int x, int y)
 {
     size_t colours = size_t{1} << bits;
@@ -51,20 +52,24 @@ Rgb PixelAt(const Bytes& ico, size_t image, int size, int bits, int x, int y)
     return {ico.at(entry + 2), ico.at(entry + 1), ico.at(entry)};
 }
 
+bool Ruler(Rgb c) { return c.g >= 200 && c.g > c.r + 40 && c.g > c.b + 40; }
+bool Grey(Rgb c) { return c.r == c.g && c.g == c.b && c.r >= 0xC0; }
+bool Red(Rgb c) { return c.r >= 200 && c.g < 64 && c.b < 64; }
+bool Blue(Rgb c) { return c.b >= 200 && c.r < 64 && c.g < 96; }
+bool Purple(Rgb c) { return c.r >= 0x80 && c.b >= 0x80 && c.g < 64; }
+
 TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
 {
     Bytes ico = ReadFile(QVR_ICON_FILE);
     ASSERT_EQ(ico.size(), 6u + 4 * 16 + 2216 + 1384 + 744 + 296);
     ASSERT_EQ(Word(ico, 4), 4u);
-    struct Spot {
-        int x, y;
+    // The same places in both sizes: ruler, picture, red only, blue only, overlap.
+    const struct {
+        int x32, y32, x16, y16;
         const char* what;
-    };
-    // Same places in both sizes: ruler, picture, red only, blue only, overlap.
-    const Spot spots32[] = {{20, 2, "ruler"}, {29, 29, "grey"}, {22, 12, "red"},
-                            {12, 26, "blue"}, {18, 18, "purple"}};
-    const Spot spots16[] = {{10, 1, "ruler"}, {14, 14, "grey"}, {12, 5, "red"},
-                            {6, 12, "blue"},  {9, 9, "purple"}};
+        bool (*looks)(Rgb);
+    } spots[] = {{20, 2, 10, 1, "ruler", Ruler}, {29, 29, 14, 14, "grey", Grey}, {22, 12, 12, 5, "red", Red},
+                 {12, 26, 6, 12, "blue", Blue}, {18, 18, 9, 9, "purple", Purple}};
     for (int i = 0; i < 4; ++i) {
         const IconImage& image = kIconImages[i];
         size_t entry = 6 + 16 * i;
@@ -73,21 +78,10 @@ TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
         EXPECT_EQ(Dword(ico, entry + 8), image.bytes);
         size_t offset = Dword(ico, entry + 12);
         EXPECT_EQ(Dword(ico, offset + 8), static_cast<uint32_t>(image.size * 2)); // with the mask
-        for (const Spot& spot : image.size == 32 ? spots32 : spots16) {
-            SCOPED_TRACE(std::to_string(image.size) + "x" + std::to_string(image.bits) + " " +
-                         spot.what);
-            Rgb c = PixelAt(ico, offset, image.size, image.bits, spot.x, spot.y);
-            std::string what = spot.what;
-            if (what == "ruler")
-                EXPECT_TRUE(c.g >= 200 && c.g > c.r + 40 && c.g > c.b + 40);
-            else if (what == "grey")
-                EXPECT_TRUE(c.r == c.g && c.g == c.b && c.r >= 0xC0);
-            else if (what == "red")
-                EXPECT_TRUE(c.r >= 200 && c.g < 64 && c.b < 64);
-            else if (what == "blue")
-                EXPECT_TRUE(c.b >= 200 && c.r < 64 && c.g < 96);
-            else
-                EXPECT_TRUE(c.r >= 0x80 && c.b >= 0x80 && c.g < 64);
+        for (const auto& spot : spots) {
+            bool big = image.size == 32;
+            Rgb c = PixelAt(ico, offset, image.size, image.bits, big ? spot.x32 : spot.x16, big ? spot.y32 : spot.y16);
+            EXPECT_TRUE(spot.looks(c)) << image.size << "x" << image.bits << " " << spot.what;
         }
     }
 }
@@ -212,15 +206,10 @@ TEST(AppResources, VersionBlockCarriesEveryValue)
     EXPECT_EQ(version->language, 0x0411u);
     const Bytes& b = version->data;
     const size_t fixed = 40; // after the header and the key "VS_VERSION_INFO", aligned
-    ASSERT_EQ(Dword(b, fixed), 0xFEEF04BDu);
-    EXPECT_EQ(Dword(b, fixed + 8), 0x00010000u);  // file version 1.0 ...
-    EXPECT_EQ(Dword(b, fixed + 12), 0u);          // ... .0.0
-    EXPECT_EQ(Dword(b, fixed + 16), 0x00010000u); // product version
-    EXPECT_EQ(Dword(b, fixed + 20), 0u);
-    EXPECT_EQ(Dword(b, fixed + 24), 0x3Fu);
-    EXPECT_EQ(Dword(b, fixed + 28), 0x28u);
-    EXPECT_EQ(Dword(b, fixed + 32), 4u);
-    EXPECT_EQ(Dword(b, fixed + 36), 1u);
+    // Signature, then file and product version 1.0.0.0, flags mask and flags, OS, type.
+    const uint32_t fields[] = {0xFEEF04BD, 0x00010000, 0, 0x00010000, 0, 0x3F, 0x28, 4, 1};
+    for (size_t i = 0; i < 9; ++i)
+        EXPECT_EQ(Dword(b, fixed + (i == 0 ? 0 : 4 + 4 * i)), fields[i]) << "field " << i;
 
     const std::u16string expected[][2] = {
         {u"Comments", u"画像情報取得ツール"},
