@@ -46,6 +46,20 @@ inline Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint
 inline Bytes Le16(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
 inline Bytes Be16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 
+inline Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+inline Bytes Png(uint32_t width, uint32_t height, uint8_t bitDepth = 8, uint8_t colourType = 2)
+{
+    return Header(33, {{0, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}}, {8, {0, 0, 0, 13, 'I', 'H', 'D', 'R'}},
+                       {16, Be32(width)}, {20, Be32(height)}, {24, {bitDepth, colourType}}});
+}
+
 // Test names from the labels of table rows.
 template <typename Param> std::string CaseName(const ::testing::TestParamInfo<Param>& info)
 {
