@@ -3,11 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "test_files.h"
+
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -31,43 +31,9 @@ std::string ReadFile(const std::string& path)
     return content.str();
 }
 
-std::string Le16(unsigned v) { return {char(v & 0xFF), char(v >> 8 & 0xFF)}; }
-std::string Le32(unsigned v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
-std::string Be32(unsigned v) { return {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)}; }
-
-std::string Bmp(int width, int height, unsigned bits)
-{
-    return "BM" + Le32(54) + Le32(0) + Le32(54) + Le32(40) + Le32(unsigned(width)) +
-           Le32(unsigned(height)) + Le16(1) + Le16(bits) + std::string(24, '\0');
-}
-
-std::string Png(unsigned width, unsigned height)
-{
-    return std::string("\x89PNG\r\n\x1A\n", 8) + Be32(13) + "IHDR" + Be32(width) + Be32(height) +
-           std::string("\x08\x02\0\0\0", 5) + Be32(0);
-}
-
-std::string Gif(unsigned width, unsigned height)
-{
-    return "GIF89a" + Le16(width) + Le16(height) + std::string("\xF7\0\0", 3);
-}
-
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qvr-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string Fixture(const std::string& name, const std::string& bytes)
-    {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
+    std::string Fixture(const std::string& name, const Bytes& bytes) { return temp_.Write(name, bytes); }
 
     // Runs qvr with `args`, its output and errors captured in files of the fixture folder.
     QvrRun Qvr(const std::vector<std::string>& args, const char* asanOptions = "detect_leaks=0")
@@ -102,12 +68,13 @@ protected:
         return lines;
     }
 
-    std::string dir_;
+    TempDir temp_;
+    const std::string dir_ = temp_.path.string();
 };
 
 TEST_F(CliTest, TextShowsWhatTheDialogShows)
 {
-    std::string bmp = Fixture("cat.bmp", Bmp(640, -480, 8));
+    std::string bmp = Fixture("cat.bmp", Bmp(640, uint32_t(-480), 8));
     QvrRun run = Qvr({bmp});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
@@ -144,7 +111,7 @@ TEST_F(CliTest, JsonHasExactlyTheListedKeys)
 {
     std::string png = Fixture("a.png", Png(1234567, 1));
     std::string gif = Fixture("b.GIF", Gif(320, 200));
-    std::string text = Fixture("notes.txt", "hello\n");
+    std::string text = Fixture("notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'});
     std::string missing = dir_ + "/gone.bmp";
     QvrRun run = Qvr({"--json", png, gif, text, missing});
     EXPECT_EQ(run.status, 1);
@@ -193,6 +160,8 @@ TEST_F(CliTest, ExitStatuses)
 {
     std::string found = Fixture("here.bmp", Bmp(1, 1, 24));
     std::string missing = dir_ + "/gone.bmp";
+    Fixture("-x.bmp", Bmp(7, 9, 1));
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
     const struct {
         std::vector<std::string> args;
         int status;
@@ -206,6 +175,9 @@ TEST_F(CliTest, ExitStatuses)
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{found}, 0, "here.bmp - QVR Version 1.0\n", ""},
         {{missing}, 1, "QVR Version 1.0\n", "no such file"},
+        {{"-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
+        // After "--" every argument is a path, "--json" too.
+        {{"--json", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-x.bmp\",\"result\":1,", "--json: no such file"},
     };
     for (const auto& c : cases) {
         QvrRun r = Qvr(c.args);
@@ -214,20 +186,6 @@ TEST_F(CliTest, ExitStatuses)
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
     EXPECT_EQ(Qvr({"--version"}).out, "QVR Version 1.0\n");
-}
-
-TEST_F(CliTest, DashPathsAfterDoubleDash)
-{
-    std::string dashed = Fixture("-x.bmp", Bmp(7, 9, 1));
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-    EXPECT_EQ(Qvr({"-x.bmp"}).status, 2);
-    QvrRun run = Qvr({"--json", "--", "-x.bmp", "--json"});
-    EXPECT_EQ(run.status, 1); // "--json" after "--" is a file that does not exist
-    std::vector<json> lines = JsonLines(run.out);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0]["texts"]["scale"], u8"7 × 9 Pixel");
-    EXPECT_EQ(lines[0]["texts"]["colors"], u8"2 色");
-    EXPECT_EQ(lines[1]["path"], "--json");
     ASSERT_EQ(chdir("/"), 0);
 }
 
@@ -237,7 +195,7 @@ TEST_F(CliTest, ManyPathsInOrder)
     for (int i = 0; i < 300; ++i) {
         std::string name = "f" + std::to_string(i) + (i % 3 == 0 ? ".bmp" : i % 3 == 1 ? ".png" : ".gif");
         unsigned width = static_cast<unsigned>(i + 1);
-        args.push_back(Fixture(name, i % 3 == 0 ? Bmp(int(width), 2, 32) : i % 3 == 1 ? Png(width, 2) : Gif(width, 2)));
+        args.push_back(Fixture(name, i % 3 == 0 ? Bmp(width, 2, 32) : i % 3 == 1 ? Png(width, 2) : Gif(width, 2)));
     }
     QvrRun run = Qvr(args);
     EXPECT_EQ(run.status, 0);
@@ -265,7 +223,7 @@ TEST_F(CliTest, ReleasesEveryIcon)
                    ? std::stol(match[1])
                    : 0L;
     };
-    std::vector<std::string> one{Fixture("x.png", Png(1, 1)), Fixture("y.txt", "t")};
+    std::vector<std::string> one{Fixture("x.png", Png(1, 1)), Fixture("y.txt", {'t'})};
     std::vector<std::string> many;
     for (int i = 0; i < 25; ++i)
         many.insert(many.end(), one.begin(), one.end());

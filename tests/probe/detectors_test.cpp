@@ -10,12 +10,6 @@ namespace {
 using Detector = int (*)(ImageInfo*, const char*);
 const Detector kDetectors[] = {ProbeBmp, ProbeGif, ProbePng, ProbeMng, ProbeJpeg, ProbePixia, ProbeRif};
 
-Bytes Bmp(uint32_t width, uint32_t height, uint32_t bits)
-{
-    return Header(54, {{0, {'B', 'M'}}, {14, Le32(40)}, {18, Le32(width)}, {22, Le32(height)},
-                       {26, Le16(1)}, {28, Le16(bits)}});
-}
-
 Bytes Truncated(Bytes bytes, size_t size)
 {
     bytes.resize(size);
@@ -77,7 +71,7 @@ const DetectorCase kCases[] = {
     {"bmp holding a png", ProbeBmp, "png.bmp", Png(1, 1), 0, 0, 0, 0},
     {"bmp shorter than its signature", ProbeBmp, "b.bmp", {'B'}, 0, 0, 0, 0},
     {"bmp extension only", ProbeBmp, "a.bmpx", Bmp(1, 1, 1), 0, 0, 0, 0},
-    {"gif", ProbeGif, "a.gif", Header(13, {{0, {'G', 'I', 'F', '8', '9', 'a'}}, {6, Le16(320)}, {8, Le16(200)}, {10, {0xF7}}}), 1, 320, 200, 8},
+    {"gif", ProbeGif, "a.gif", Gif(320, 200), 1, 320, 200, 8},
     {"gif version unchecked", ProbeGif, "a.gif", Header(13, {{0, {'G', 'I', 'F', 'x', 'x', 'x'}}, {6, Le16(65535)}, {10, {0xB3}}}), 1, 65535, 0, 4},
     {"gif cut after the signature", ProbeGif, "a.gif", {'G', 'I', 'F'}, 1, 0, 0, 8},
     {"gif signature", ProbeGif, "a.gif", {'G', 'I', 'E', '8', '9', 'a', 1, 0, 1, 0, 0}, 0, 0, 0, 0},

@@ -60,6 +60,17 @@ inline Bytes Png(uint32_t width, uint32_t height, uint8_t bitDepth = 8, uint8_t 
                        {16, Be32(width)}, {20, Be32(height)}, {24, {bitDepth, colourType}}});
 }
 
+inline Bytes Bmp(uint32_t width, uint32_t height, uint32_t bits)
+{
+    return Header(54, {{0, {'B', 'M'}}, {14, Le32(40)}, {18, Le32(width)}, {22, Le32(height)},
+                       {26, Le16(1)}, {28, Le16(bits)}});
+}
+
+inline Bytes Gif(uint32_t width, uint32_t height, uint8_t packed = 0xF7)
+{
+    return Header(13, {{0, {'G', 'I', 'F', '8', '9', 'a'}}, {6, Le16(width)}, {8, Le16(height)}, {10, {packed}}});
+}
+
 // Test names from the labels of table rows.
 template <typename Param> std::string CaseName(const ::testing::TestParamInfo<Param>& info)
 {
