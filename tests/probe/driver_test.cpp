@@ -81,77 +81,47 @@ TEST_P(DriverTest, RecordStates)
 
 INSTANTIATE_TEST_SUITE_P(Probe, DriverTest, ::testing::ValuesIn(kCases), CaseName<DriverCase>);
 
-TEST(Messages, AreCodePage932Bytes)
+// The display name is what follows the last 0x5C that stands alone (a 0x5C trailing a CP932
+// lead byte belongs to its character), cut at a character boundary to fit its field.
+TEST_F(FakeReset, DisplayNameAfterTheLastSeparatorCutToFit)
 {
-    EXPECT_EQ(kBadNameText, "\x83\x74\x83\x40\x83\x43\x83\x8B\x96\xBC\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7\x81\x42");
-    EXPECT_EQ(kNoTypeText.size(), 32u);
-}
-
-TEST_F(FakeReset, ShellFactsStepResult)
-{
-    ImageInfo info{};
-    g_fake.typeName = "";
-    EXPECT_EQ(GetShellFileFacts(&info, "x"), 1);
-    EXPECT_EQ(Text(info.typeName), "");
-    EXPECT_EQ(info.flags, 0u);
-    g_fake.sizeLow = 0;
-    info = ImageInfo{};
-    g_fake.shellAnswers = false;
-    EXPECT_EQ(GetShellFileFacts(&info, "x"), 0);
-    EXPECT_EQ(info.flags, uint32_t(INFO_DEFAULT_ICON)); // an empty file is found, not unknown
-}
-
-// The display name is what follows the last 0x5C that stands alone; a 0x5C trailing a CP932
-// lead byte belongs to its character.
-TEST_F(FakeReset, DisplayNameAfterTheLastSeparator)
-{
-    struct { const char* found; const char* shown; } table[] = {
-        {"plain.png", "plain.png"},
-        {"dir\\sub\\c.png", "c.png"},
-        {"表.png", "表.png"},
-        {"表ソ能", "表ソ能"},
-        {"d\\表\\ソ能.jpg", "ソ能.jpg"},
-        {"\x95\x5C", "\x95\x5C"},
-        {"\xB1\\b", "b"},   // half-width katakana is a single byte: the 0x5C after it separates
-        {"dir\\", ""},
-        {"\\", ""},
-    };
-    for (const auto& row : table) {
-        g_fake.foundName = row.found;
-        ImageInfo info{};
-        GetShellFileFacts(&info, "x");
-        EXPECT_EQ(Text(info.name), row.shown) << row.found;
-    }
-    EXPECT_EQ(std::string("表ソ能"), "\x95\x5C\x83\x5C\x94\x5C");
-}
-
-TEST_F(FakeReset, LongTextsAreCutAtACharacterBoundary)
-{
-    struct { std::string found; std::string shown; } names[] = {
+    ASSERT_EQ(std::string("表ソ能"), "\x95\x5C\x83\x5C\x94\x5C");
+    const struct { std::string found, shown; } table[] = {
+        {"plain.png", "plain.png"}, {"dir\\sub\\c.png", "c.png"}, {"表.png", "表.png"}, {"表ソ能", "表ソ能"},
+        {"d\\表\\ソ能.jpg", "ソ能.jpg"}, {"\x95\x5C", "\x95\x5C"},
+        {"\xB1\\b", "b"}, // half-width katakana is a single byte: the 0x5C after it separates
+        {"dir\\", ""}, {"\\", ""},
         {std::string(259, 'n'), std::string(255, 'n')},
         {std::string(253, 'n') + "表", std::string(253, 'n') + "表"},
         {std::string(254, 'n') + "表", std::string(254, 'n')},
         {std::string(255, 'n') + "表ソ", std::string(255, 'n')},
         {"a\\" + std::string(254, 'n') + "能", std::string(254, 'n')},
     };
-    for (const auto& row : names) {
+    for (const auto& row : table) {
         g_fake.foundName = row.found;
         ImageInfo info = MarkedRecord();
         ProbeImageFile(&info, "none");
-        EXPECT_EQ(Text(info.name), row.shown) << row.found.size();
+        EXPECT_EQ(Text(info.name), row.shown) << row.found;
         EXPECT_EQ(Text(info.typeName), "PNG image");
     }
-    struct { std::string type; std::string stored; } types[] = {
+}
+
+// An empty type name is a type name: the step succeeds and adds no flag; an empty file is found.
+TEST_F(FakeReset, TypeNamesCutToFit)
+{
+    const struct { std::string type, stored; } table[] = {
+        {"", ""},
         {std::string(79, 't'), std::string(79, 't')},
         {std::string(77, 't') + "表", std::string(77, 't') + "表"},
         {std::string(78, 't') + "表", std::string(78, 't')},
         {std::string(200, 't'), std::string(79, 't')},
     };
-    for (const auto& row : types) {
+    for (const auto& row : table) {
         g_fake.typeName = row.type;
         ImageInfo info{};
-        GetShellFileFacts(&info, "x");
+        EXPECT_EQ(GetShellFileFacts(&info, "x"), 1);
         EXPECT_EQ(Text(info.typeName), row.stored) << row.type.size();
+        EXPECT_EQ(info.flags, 0u);
     }
 }
 
