@@ -5,21 +5,15 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
-
-struct SkipCase {
-    const char* commandLine;
-    const char* args;
-};
 
 // "表ソ能" in code page 932: every trail byte is 0x5C, every lead byte 0x80 or above.
 #define HYOU_SO_NOU "\x95\x5C\x83\x5C\x94\x5C"
 
 TEST(SkipProgramName, FollowsTheStartUpContract)
 {
-    const SkipCase cases[] = {
+    const struct { const char* commandLine; const char* args; } cases[] = {
         {"qvr.exe a.png", "a.png"},
         {"qvr.exe", ""},
         {"qvr.exe   ", ""},
@@ -40,21 +34,14 @@ TEST(SkipProgramName, FollowsTheStartUpContract)
         {"\"\x95", ""},
         {"", ""},
     };
-    for (const SkipCase& c : cases)
+    for (const auto& c : cases)
         EXPECT_STREQ(SkipProgramName(c.commandLine), c.args) << "command line: " << c.commandLine;
 }
 
-struct ParseCase {
-    const char* args;
-    bool quoted;
-    const char* shown; // the first token, or the text to convert when quoted
-    bool launch;
-    const char* rest;
-};
-
 TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
 {
-    const ParseCase cases[] = {
+    // `shown` is the first token, or the text to convert when quoted.
+    const struct { const char* args; bool quoted; const char* shown; bool launch; const char* rest; } cases[] = {
         {"", false, "", false, nullptr},
         {"a.png", false, "a.png", false, nullptr},
         {"a.png b.png c.png", false, "a.png", true, "b.png c.png"},
@@ -72,7 +59,7 @@ TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
         {"\"", true, "", false, nullptr},
         {"\"\"", true, "", false, nullptr},
     };
-    for (const ParseCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         StartCommand start;
         char quotedText[64];
@@ -110,38 +97,6 @@ TEST(ParseCommandLine, RefusesTextsTooLongForTheirBuffers)
     EXPECT_STREQ(quotedText, "1234567");
     ParseCommandLine("\"12345678\"", &start, quotedText, sizeof quotedText);
     EXPECT_STREQ(quotedText, "");
-}
-
-// Runs the chain of instances that a command line starts: each one shows its first path and
-// hands the rest on; the next one receives it after its own program name, as the shell passes it.
-std::vector<std::string> ShownByChain(const std::string& args)
-{
-    std::vector<std::string> shown;
-    std::string commandLine = "\"C:\\QVR\\qvr.exe\" " + args;
-    for (int instance = 0; instance < 10; ++instance) {
-        char quotedText[START_PATH_SIZE];
-        StartCommand start;
-        ParseCommandLine(SkipProgramName(commandLine.c_str()), &start, quotedText,
-                         sizeof quotedText);
-        shown.push_back(start.quoted ? std::string("quoted:") + quotedText : start.path);
-        if (!start.launch)
-            break;
-        commandLine = std::string("\"C:\\QVR\\qvr.exe\" ") + start.rest;
-    }
-    return shown;
-}
-
-TEST(ParseCommandLine, ChainsOneInstancePerPlainPath)
-{
-    using Paths = std::vector<std::string>;
-    EXPECT_EQ(ShownByChain("a.png b.png c.png"), Paths({"a.png", "b.png", "c.png"}));
-    EXPECT_EQ(ShownByChain("a.png "), Paths({"a.png", ""}));
-    EXPECT_EQ(ShownByChain("a.png  b.png"), Paths({"a.png", "b.png"}));
-    EXPECT_EQ(ShownByChain("a.png\tb.png c.png"), Paths({"a.png", "c.png"}));
-    EXPECT_EQ(ShownByChain("a.png \"C:\\My Files\\b.png\""),
-              Paths({"a.png", "quoted:C:\\My Files\\b.png"}));
-    EXPECT_EQ(ShownByChain(HYOU_SO_NOU ".png " HYOU_SO_NOU ".bmp"),
-              Paths({HYOU_SO_NOU ".png", HYOU_SO_NOU ".bmp"}));
 }
 
 TEST(QuoteLaunchPath, QuotesAndCutsToTheParameterBuffer)

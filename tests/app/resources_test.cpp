@@ -18,29 +18,10 @@ Bytes ReadFile(const char* path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-unsigned Word(const Bytes& b, size_t at)
-{
-    return b.at(at) | b.at(at + 1) << 8;
-}
+unsigned Word(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
+uint32_t Dword(const Bytes& b, size_t at) { return Word(b, at) | static_cast<uint32_t>(Word(b, at + 2)) << 16; }
 
-uint32_t Dword(const Bytes& b, size_t at)
-{
-    return Word(b, at) | static_cast<uint32_t>(Word(b, at + 2)) << 16;
-}
-
-struct IconImage {
-    int size;
-    int bits;
-    uint32_t bytes;
-};
-
-// Ids 1 to 4 in this order.
-const IconImage kIconImages[4] = {{32, 8, 2216}, {16, 8, 1384}, {32, 4, 744}, {16, 4, 296}};
-
-struct Rgb {
-    int r, g, b;
-};
-
+struct Rgb { int r, g, b; };
 
 Rgb PixelAt(const Bytes& ico, size_t image, int size, int bits, int x, int y)
 {
@@ -64,14 +45,12 @@ TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
     ASSERT_EQ(ico.size(), 6u + 4 * 16 + 2216 + 1384 + 744 + 296);
     ASSERT_EQ(Word(ico, 4), 4u);
     // The same places in both sizes: ruler, picture, red only, blue only, overlap.
-    const struct {
-        int x32, y32, x16, y16;
-        const char* what;
-        bool (*looks)(Rgb);
-    } spots[] = {{20, 2, 10, 1, "ruler", Ruler}, {29, 29, 14, 14, "grey", Grey}, {22, 12, 12, 5, "red", Red},
+    const struct { int x32, y32, x16, y16; const char* what; bool (*looks)(Rgb); } spots[] = {{20, 2, 10, 1, "ruler", Ruler}, {29, 29, 14, 14, "grey", Grey}, {22, 12, 12, 5, "red", Red},
                  {12, 26, 6, 12, "blue", Blue}, {18, 18, 9, 9, "purple", Purple}};
+    // Ids 1 to 4 in this order.
+    const struct { int size, bits; uint32_t bytes; } images[4] = {{32, 8, 2216}, {16, 8, 1384}, {32, 4, 744}, {16, 4, 296}};
     for (int i = 0; i < 4; ++i) {
-        const IconImage& image = kIconImages[i];
+        const auto& image = images[i];
         size_t entry = 6 + 16 * i;
         EXPECT_EQ(ico.at(entry), image.size);
         EXPECT_EQ(Word(ico, entry + 6), static_cast<unsigned>(image.bits));
@@ -88,12 +67,7 @@ TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
 
 #ifdef QVR_RES_FILE
 
-struct Resource {
-    unsigned type;
-    unsigned name;
-    unsigned language;
-    Bytes data;
-};
+struct Resource { unsigned type, name, language; Bytes data; };
 
 // Reads a .res file whose resources all have numeric types and names.
 std::vector<Resource> ReadResources(const Bytes& res)
@@ -134,14 +108,6 @@ struct Writer {
     void Align() { while (b.size() % 4 != 0) b.push_back(0); }
 };
 
-struct Control {
-    unsigned classOrdinal; // 0x80 button, 0x81 edit, 0x82 static
-    uint32_t id;
-    const char16_t* text;
-    int x, y, cx, cy;
-    uint32_t style;
-};
-
 TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
 {
     std::vector<Resource> all = ReadResources(ReadFile(QVR_RES_FILE));
@@ -149,7 +115,8 @@ TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
     ASSERT_NE(dialog, nullptr);
 
     const uint32_t edit = 0x50010880, label = 0x50020001;
-    const Control controls[10] = {
+    // Class ordinals: 0x80 button, 0x81 edit, 0x82 static.
+    const struct { unsigned classOrdinal; uint32_t id; const char16_t* text; int x, y, cx, cy; uint32_t style; } controls[10] = {
         {0x80, 2, u"OK", 124, 96, 48, 17, 0x50010001},
         {0x82, 1000, u"", 15, 12, 20, 20, 0x50000003},
         {0x81, 1004, u"", 44, 12, 128, 12, edit},
@@ -166,7 +133,7 @@ TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
     want.W(0), want.W(0), want.W(183), want.W(123);
     want.W(0), want.W(0), want.Text(u"QVR Version 1.0");
     want.W(9), want.W(0), want.b.push_back(0), want.b.push_back(1), want.Text(u"ＭＳ Ｐゴシック");
-    for (const Control& c : controls) {
+    for (const auto& c : controls) {
         want.Align();
         want.D(0), want.D(0), want.D(c.style);
         want.W(c.x), want.W(c.y), want.W(c.cx), want.W(c.cy), want.D(c.id);
