@@ -35,12 +35,7 @@ enum Type { I32, U32, DBL };
 // Every value fits a double exactly; the row's type picks the overload that is called.
 TEST(FormatGroupedTest, Conversions)
 {
-    const struct {
-        const char* format;
-        Type type;
-        double value;
-        const char* expected;
-    } cases[] = {
+    const struct { const char* format; Type type; double value; const char* expected; } cases[] = {
         {"%ld", I32, 0, "0"}, {"%ld", I32, 999, "999"}, {"%ld", I32, 1000, "1,000"},
         {"%ld", I32, 65536, "65,536"}, {"%ld", I32, 1234567, "1,234,567"},
         {"%ld", I32, 2147483647, "2,147,483,647"}, {"%ld", I32, 100000, "100,000"},
@@ -81,10 +76,7 @@ TEST(FormatGroupedTest, Conversions)
 
 TEST(FormatGroupedTest, GroupingKeepsTheTail)
 {
-    const struct {
-        const char* text;
-        const char* expected;
-    } cases[] = {
+    const struct { const char* text; const char* expected; } cases[] = {
         {"1234", "1,234"}, {"123456", "123,456"}, {"-123456", "-123,456"}, {"-480", "-480"},
         {"1e+003", "1e+003"}, {"1.02e+003", "1.02e+003"}, {"1234.5", "1,234.5"}, {"123", "123"},
         {"123.5", "123.5"}, {"", ""}, {"1.2.3456", "1.2.3456"}, {"1234.5678", "1,234.5678"},

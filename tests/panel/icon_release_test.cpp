@@ -13,11 +13,7 @@ TEST(IconReleaseTest, EveryPairOfPreviousAndShownIcon)
     const void* const otherShell = &g_shell2;
     const void* const stock = &g_stock;
     const void* const app = &g_application;
-    const struct {
-        const void* previous;
-        const void* shown;
-        bool release;
-    } cases[] = {
+    const struct { const void *previous, *shown; bool release; } cases[] = {
         {shell, otherShell, true}, {shell, stock, true}, {shell, app, true}, {shell, nullptr, true},
         {shell, shell, false}, // the same handle handed again
         {stock, shell, false}, {stock, stock, false}, {stock, app, false}, {stock, nullptr, false},

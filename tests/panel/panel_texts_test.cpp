@@ -32,12 +32,7 @@ const uint32_t SCALE_NO = INFO_SCALE_UNSUPPORTED, COLORS_NO = INFO_COLORS_UNSUPP
 // The three number fields, each column on its own: every size, scale and colour example.
 TEST(PanelTextsTest, SizeScaleAndColours)
 {
-    const struct {
-        uint32_t fileSize;
-        int32_t width, height;
-        uint32_t depth, flags;
-        const char *size, *scale, *colors;
-    } cases[] = {
+    const struct { uint32_t fileSize; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } cases[] = {
         {0, 640, 480, 1, 0, "0 Byte", "640 \x81\x7E 480 Pixel", "2 色"}, // the sign is one CP932 character
         {1000, 1234567, 1, 4, 0, "1000 Byte", "1,234,567 × 1 Pixel", "16 色"},
         {1023, 640, -480, 8, 0, "1023 Byte", "640 × -480 Pixel", "256 色"},
@@ -69,40 +64,29 @@ TEST(PanelTextsTest, SizeScaleAndColours)
     }
 }
 
-TEST(PanelTextsTest, IconRule)
+// The icon choice, the caption's two forms and the type text of an empty type name.
+TEST(PanelTextsTest, IconCaptionAndType)
 {
     void* const shell = reinterpret_cast<void*>(0x10);
-    const struct {
-        void* icon;
-        uint32_t flags;
-        int expected;
-    } cases[] = {
-        {nullptr, 0, PANEL_ICON_STOCK},
-        {nullptr, INFO_DEFAULT_ICON, PANEL_ICON_STOCK},
-        {shell, INFO_DEFAULT_ICON, PANEL_ICON_STOCK},
-        {shell, 0, PANEL_ICON_RECORD},
-        {shell, INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN | INFO_SCALE_UNSUPPORTED, PANEL_ICON_RECORD},
+    const uint32_t plain = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
+    const struct { void* icon; uint32_t flags; const char* typeName; int panelIcon; const char *caption, *type; } cases[] = {
+        {shell, 0, "BMP ファイル", PANEL_ICON_RECORD, "cat.bmp - QVR Version 1.0", "BMP ファイル"},
+        {shell, plain | INFO_SCALE_UNSUPPORTED, "", PANEL_ICON_RECORD, "QVR Version 1.0", "未定義のファイル"},
+        {shell, INFO_DEFAULT_ICON, "", PANEL_ICON_STOCK, "cat.bmp - QVR Version 1.0", "未定義のファイル"},
+        {nullptr, 0, "x", PANEL_ICON_STOCK, "cat.bmp - QVR Version 1.0", "x"},
+        {nullptr, INFO_DEFAULT_ICON | plain, "x", PANEL_ICON_STOCK, "QVR Version 1.0", "x"},
     };
     for (const auto& c : cases) {
-        ImageInfo info = FoundFile("a.bmp", 1);
+        ImageInfo info = FoundFile("cat.bmp", 1);
         info.icon = c.icon;
         info.flags = c.flags;
-        EXPECT_EQ(Texts(info).icon, c.expected) << c.icon << " " << c.flags;
+        std::strcpy(info.typeName, c.typeName);
+        PanelTexts texts = Texts(info);
+        EXPECT_EQ(texts.icon, c.panelIcon) << c.icon << " " << c.flags;
+        EXPECT_STREQ(texts.caption, c.caption) << c.flags;
+        EXPECT_STREQ(texts.name, "cat.bmp");
+        EXPECT_STREQ(texts.type, c.type);
     }
-}
-
-TEST(PanelTextsTest, CaptionAndType)
-{
-    ImageInfo info = FoundFile("cat.bmp", 1);
-    PanelTexts texts = Texts(info);
-    EXPECT_STREQ(texts.caption, "cat.bmp - QVR Version 1.0");
-    EXPECT_STREQ(texts.name, "cat.bmp");
-    EXPECT_STREQ(texts.type, "BMP ファイル");
-
-    info.typeName[0] = '\0';
-    EXPECT_STREQ(Texts(info).type, "未定義のファイル");
-    info.flags = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
-    EXPECT_STREQ(Texts(info).caption, "QVR Version 1.0");
 }
 
 TEST(PanelTextsTest, LongNamesAreCutAtACharacterBoundary)
@@ -110,10 +94,8 @@ TEST(PanelTextsTest, LongNamesAreCutAtACharacterBoundary)
     std::string so127;
     for (int i = 0; i < 127; ++i)
         so127 += "\x83\x5C";
-    const struct {
-        std::string name;
-        std::string captionName; // the part of the name the caption keeps
-    } cases[] = {
+    // `captionName`: the part of the name the caption keeps.
+    const struct { std::string name, captionName; } cases[] = {
         {std::string(237, 'a'), std::string(237, 'a')},
         {std::string(238, 'a'), std::string(237, 'a')},
         {std::string(255, 'a'), std::string(237, 'a')},
