@@ -18,11 +18,7 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-struct QvrRun {
-    int status;
-    std::string out;
-    std::string err;
-};
+struct QvrRun { int status; std::string out, err; };
 
 std::string ReadFile(const std::string& path)
 {
@@ -162,12 +158,8 @@ TEST_F(CliTest, ExitStatuses)
     std::string missing = dir_ + "/gone.bmp";
     Fixture("-x.bmp", Bmp(7, 9, 1));
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* out;   // start of standard output
-        const char* err;   // part of standard error
-    } cases[] = {
+    // `out`: the start of standard output; `err`: a part of standard error.
+    const struct { std::vector<std::string> args; int status; const char *out, *err; } cases[] = {
         {{}, 2, "", "no file given"},
         {{"--json"}, 2, "", "no file given"},
         {{"--frobnicate", found}, 2, "", "unknown option '--frobnicate'"},

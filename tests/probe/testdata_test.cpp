@@ -9,10 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path TestData(const char* sub)
-{
-    return fs::path(QVR_TESTDATA_DIR) / sub;
-}
+fs::path TestData(const char* sub) { return fs::path(QVR_TESTDATA_DIR) / sub; }
 
 std::vector<fs::path> Files(const fs::path& dir, const char* extension)
 {
