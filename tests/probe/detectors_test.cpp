@@ -192,7 +192,7 @@ TEST(Detectors, WrongExtensionOrUnopenableFileGivesZero)
 TEST(HasExtension, ComparesBytesFoldingAsciiOnly)
 {
     struct { const char* path; const char* extension; bool expected; } table[] = {
-        {"a.JPEG", "jpeg", true}, {"xjpg", "jpg", true}, {"a.jpe", "jpg", false},
+        {"a.JPEG", "jpeg", true}, {"xjpg", "jpg", true}, {"jpg", "jpg", true}, {"a.jpe", "jpg", false},
         {"jp", "jpg", false}, {"", "bmp", false}, {"a.jpg", "jpeg", false},
         // Bytes from 0x80 up are never folded: 0xC1 is not 0xE1.
         {"a.\xC1", "\xE1", false}, {"a.\xC1", "\xC1", true},
