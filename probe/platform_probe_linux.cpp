@@ -30,6 +30,14 @@ static ShellType g_shellTypes[SHELL_TYPE_SLOTS];
 static unsigned g_nextShellType;
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static bool g_toCp932Opened;
+// The status the shell query just read, for the file search that the probe makes right after it
+// for the same path: one look at the file system instead of two. Used once, and dropped by any
+// other query, so it never answers for more than the moment between the two calls.
+static struct {
+    char path[4096];
+    struct stat status;
+    bool held;
+} g_lastStatus;
 G_LOCK_DEFINE_STATIC(g_platformLock);
 
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
@@ -121,6 +129,11 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
         return 0;
     gchar* contentType = GuessContentType(path, status.st_mode);
     G_LOCK(g_platformLock);
+    g_lastStatus.held = strlen(path) < sizeof g_lastStatus.path;
+    if (g_lastStatus.held) {
+        strcpy(g_lastStatus.path, path);
+        g_lastStatus.status = status;
+    }
     if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
@@ -138,7 +151,13 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
 {
     struct stat status;
-    if (stat(path, &status) != 0 && lstat(path, &status) != 0)
+    G_LOCK(g_platformLock);
+    bool held = g_lastStatus.held && strcmp(g_lastStatus.path, path) == 0;
+    if (held)
+        status = g_lastStatus.status;
+    g_lastStatus.held = false;
+    G_UNLOCK(g_platformLock);
+    if (!held && stat(path, &status) != 0 && lstat(path, &status) != 0)
         return 0;
     // A backslash is an ordinary name character here, but a separator to the display-name
     // step: show it as the full-width reverse solidus so the name stays whole.

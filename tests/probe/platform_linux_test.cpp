@@ -164,6 +164,40 @@ TEST(LinuxPlatform, RememberedTypesGiveTheSameAnswersAndLiveIcons)
     }
 }
 
+// The file search may use the status that the shell query of the same path just read, but never
+// an older one: a file removed since is not found.
+TEST(LinuxPlatform, FileSearchNeverAnswersFromAnOlderLook)
+{
+    TempDir dir;
+    std::string kept = dir.Write("kept.png", kPng);
+    std::string removed = dir.Write("removed.png", kPng);
+    void* icon = nullptr;
+    char text[PLATFORM_TEXT_SIZE];
+    char name[PLATFORM_TEXT_SIZE];
+    uint32_t size = 0;
+    auto query = [&](const std::string& path) {
+        ASSERT_EQ(QueryShellFileInfo(path.c_str(), &icon, text), 1) << path;
+        ReleaseShellIcon(icon);
+    };
+    query(removed);
+    ASSERT_EQ(FindFileEntry(removed.c_str(), name, &size), 1);
+    EXPECT_EQ(size, kPng.size());
+    std::filesystem::remove(removed);
+    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "search repeated";
+
+    removed = dir.Write("removed.png", kPng);
+    query(removed);
+    query(kept);
+    std::filesystem::remove(removed);
+    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "another path queried in between";
+
+    removed = dir.Write("removed.png", kPng);
+    query(removed);
+    ASSERT_EQ(FindFileEntry(kept.c_str(), name, &size), 1);
+    std::filesystem::remove(removed);
+    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "another path searched in between";
+}
+
 // Sparse files: the size field holds the low 32 bits only.
 TEST(LinuxPlatform, SizesOfFourGibibytesAndMoreKeepTheLow32Bits)
 {
