@@ -161,15 +161,17 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t
         return 0;
     // A backslash is an ordinary name character here, but a separator to the display-name
     // step: show it as the full-width reverse solidus so the name stays whole.
-    gchar* base = g_path_get_basename(path);
-    gchar** parts = g_strsplit(base, "\\", -1);
-    gchar* joined = g_strjoinv("\xEF\xBC\xBC", parts);
+    gchar* name = g_path_get_basename(path);
+    if (strchr(name, '\\')) {
+        gchar** parts = g_strsplit(name, "\\", -1);
+        g_free(name);
+        name = g_strjoinv("\xEF\xBC\xBC", parts);
+        g_strfreev(parts);
+    }
     G_LOCK(g_platformLock);
-    ConvertToCp932(joined, foundName, PLATFORM_TEXT_SIZE);
+    ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
     G_UNLOCK(g_platformLock);
-    g_free(joined);
-    g_strfreev(parts);
-    g_free(base);
+    g_free(name);
     *sizeLow = static_cast<uint32_t>(static_cast<uint64_t>(status.st_size) & 0xFFFFFFFFu);
     return 1;
 }
