@@ -125,8 +125,12 @@ static ShellType* FindShellType(const char* contentType)
 int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
     struct stat status;
-    if (stat(path, &status) != 0)
+    if (stat(path, &status) != 0) {
+        G_LOCK(g_platformLock);
+        g_lastStatus.held = false;
+        G_UNLOCK(g_platformLock);
         return 0;
+    }
     gchar* contentType = GuessContentType(path, status.st_mode);
     G_LOCK(g_platformLock);
     g_lastStatus.held = strlen(path) < sizeof g_lastStatus.path;

@@ -196,6 +196,12 @@ TEST(LinuxPlatform, FileSearchNeverAnswersFromAnOlderLook)
     ASSERT_EQ(FindFileEntry(kept.c_str(), name, &size), 1);
     std::filesystem::remove(removed);
     EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "another path searched in between";
+
+    removed = dir.Write("removed.png", kPng);
+    query(removed);
+    EXPECT_EQ(QueryShellFileInfo((dir.path / "missing.png").c_str(), &icon, text), 0);
+    std::filesystem::remove(removed);
+    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "a missing path queried in between";
 }
 
 // Sparse files: the size field holds the low 32 bits only.
