@@ -3,6 +3,7 @@
 #include "test_files.h"
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <gio/gio.h>
 #include <sys/stat.h>
@@ -169,39 +170,31 @@ TEST(LinuxPlatform, RememberedTypesGiveTheSameAnswersAndLiveIcons)
 TEST(LinuxPlatform, FileSearchNeverAnswersFromAnOlderLook)
 {
     TempDir dir;
-    std::string kept = dir.Write("kept.png", kPng);
-    std::string removed = dir.Write("removed.png", kPng);
-    void* icon = nullptr;
-    char text[PLATFORM_TEXT_SIZE];
-    char name[PLATFORM_TEXT_SIZE];
+    std::string kept = dir.Write("kept.png", kPng), gone = (dir.path / "gone.png").string();
+    char text[PLATFORM_TEXT_SIZE], name[PLATFORM_TEXT_SIZE];
     uint32_t size = 0;
     auto query = [&](const std::string& path) {
-        ASSERT_EQ(QueryShellFileInfo(path.c_str(), &icon, text), 1) << path;
+        void* icon = nullptr;
+        int answered = QueryShellFileInfo(path.c_str(), &icon, text);
         ReleaseShellIcon(icon);
+        return answered;
     };
-    query(removed);
-    ASSERT_EQ(FindFileEntry(removed.c_str(), name, &size), 1);
-    EXPECT_EQ(size, kPng.size());
-    std::filesystem::remove(removed);
-    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "search repeated";
-
-    removed = dir.Write("removed.png", kPng);
-    query(removed);
-    query(kept);
-    std::filesystem::remove(removed);
-    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "another path queried in between";
-
-    removed = dir.Write("removed.png", kPng);
-    query(removed);
-    ASSERT_EQ(FindFileEntry(kept.c_str(), name, &size), 1);
-    std::filesystem::remove(removed);
-    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "another path searched in between";
-
-    removed = dir.Write("removed.png", kPng);
-    query(removed);
-    EXPECT_EQ(QueryShellFileInfo((dir.path / "missing.png").c_str(), &icon, text), 0);
-    std::filesystem::remove(removed);
-    EXPECT_EQ(FindFileEntry(removed.c_str(), name, &size), 0) << "a missing path queried in between";
+    struct { const char* between; std::function<void()> step; } table[] = {
+        {"the same path searched", [&] {
+             EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 1);
+             EXPECT_EQ(size, kPng.size());
+         }},
+        {"another path queried", [&] { query(kept); }},
+        {"another path searched", [&] { FindFileEntry(kept.c_str(), name, &size); }},
+        {"a missing path queried", [&] { EXPECT_EQ(query(gone + ".not"), 0); }},
+    };
+    for (const auto& row : table) {
+        dir.Write("gone.png", kPng);
+        ASSERT_EQ(query(gone), 1);
+        row.step();
+        std::filesystem::remove(gone);
+        EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 0) << row.between;
+    }
 }
 
 // Sparse files: the size field holds the low 32 bits only.
