@@ -88,10 +88,7 @@ static gchar* GuessContentType(const char* path, mode_t mode)
                                              : nullptr;
     if (inodeType)
         return g_content_type_from_mime_type(inodeType);
-    gchar* base = g_path_get_basename(path);
-    gchar* contentType = g_content_type_guess(base, nullptr, 0, nullptr);
-    g_free(base);
-    return contentType;
+    return g_content_type_guess(path, nullptr, 0, nullptr); // it goes by the base name
 }
 
 // Reads what the MIME database says about `contentType` into `entry`, which then owns an icon
