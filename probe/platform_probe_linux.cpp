@@ -1,6 +1,7 @@
 // The Linux stand-ins for the shell: GIO's MIME database for the type name and icon, the file
 // system for name and size. Paths are passed through as the file system's bytes; only the text
-// shown (type name, display name) is turned into code page 932.
+// shown (type name, display name) is turned into code page 932. The program has one thread, so the
+// remembered state below needs no lock.
 #include "platform_probe.h"
 
 #include "cp932_text.h"
@@ -38,11 +39,10 @@ static struct {
     struct stat status;
     bool held;
 } g_lastStatus;
-G_LOCK_DEFINE_STATIC(g_platformLock);
 
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
 // every character that CP932 cannot hold. One converter serves the whole run: opening one is
-// dearer than converting a name. Called with g_platformLock held.
+// dearer than converting a name.
 static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
 {
     if (!g_toCp932Opened) {
@@ -92,7 +92,7 @@ static gchar* GuessContentType(const char* path, mode_t mode)
 }
 
 // Reads what the MIME database says about `contentType` into `entry`, which then owns an icon
-// reference. Called with g_platformLock held.
+// reference.
 static void LookUpShellType(const char* contentType, ShellType* entry)
 {
     gchar* description = g_content_type_get_description(contentType);
@@ -102,7 +102,7 @@ static void LookUpShellType(const char* contentType, ShellType* entry)
 }
 
 // The remembered entry for `contentType`, looked up when it is new; null when the content type
-// is too long to remember. Called with g_platformLock held.
+// is too long to remember.
 static ShellType* FindShellType(const char* contentType)
 {
     for (ShellType& known : g_shellTypes) {
@@ -123,13 +123,10 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
 {
     struct stat status;
     if (stat(path, &status) != 0) {
-        G_LOCK(g_platformLock);
         g_lastStatus.held = false;
-        G_UNLOCK(g_platformLock);
         return 0;
     }
     gchar* contentType = GuessContentType(path, status.st_mode);
-    G_LOCK(g_platformLock);
     g_lastStatus.held = strlen(path) < sizeof g_lastStatus.path;
     if (g_lastStatus.held) {
         strcpy(g_lastStatus.path, path);
@@ -144,7 +141,6 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
         memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
         *icon = once.icon;
     }
-    G_UNLOCK(g_platformLock);
     g_free(contentType);
     return 1;
 }
@@ -152,12 +148,10 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
 {
     struct stat status;
-    G_LOCK(g_platformLock);
     bool held = g_lastStatus.held && strcmp(g_lastStatus.path, path) == 0;
     if (held)
         status = g_lastStatus.status;
     g_lastStatus.held = false;
-    G_UNLOCK(g_platformLock);
     if (!held && stat(path, &status) != 0 && lstat(path, &status) != 0)
         return 0;
     // A backslash is an ordinary name character here, but a separator to the display-name
@@ -169,9 +163,7 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t
         name = g_strjoinv("\xEF\xBC\xBC", parts);
         g_strfreev(parts);
     }
-    G_LOCK(g_platformLock);
     ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
-    G_UNLOCK(g_platformLock);
     g_free(name);
     *sizeLow = static_cast<uint32_t>(static_cast<uint64_t>(status.st_size) & 0xFFFFFFFFu);
     return 1;
@@ -179,12 +171,15 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t
 
 FILE* OpenHeaderStream(const char* path)
 {
-    // O_NONBLOCK so that opening a FIFO cannot hang. Only regular files are read, and on them
+    // Only regular files are opened: opening a device can have side effects, and opening a FIFO
+    // blocks. O_NONBLOCK and the second look cover a path replaced in between; on a regular file
     // the flag has no effect, so it can stay set.
+    struct stat status;
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
+        return nullptr;
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    struct stat status;
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(fd);
         return nullptr;

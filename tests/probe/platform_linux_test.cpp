@@ -6,7 +6,9 @@
 #include <functional>
 #include <future>
 #include <gio/gio.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -91,7 +93,18 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
     ASSERT_EQ(symlink(fifo.c_str(), fifoLink.c_str()), 0);
-    for (const std::string& path : {directory, fifo, device, fifoLink}) {
+    // Every open of these shows as an inotify event; a device node of our own needs root.
+    std::vector<std::string> watched = {directory, fifo};
+    std::string ownDevice = (dir.path / "own-null.png").string();
+    if (mknod(ownDevice.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        watched.push_back(ownDevice);
+    int notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(notify, 0);
+    for (const std::string& path : watched)
+        ASSERT_GE(inotify_add_watch(notify, path.c_str(), IN_OPEN), 0) << path;
+    std::vector<std::string> paths = {directory, fifo, device, fifoLink};
+    paths.insert(paths.end(), watched.begin() + 2, watched.end());
+    for (const std::string& path : paths) {
         EXPECT_EQ(OpenHeaderStream(path.c_str()), nullptr) << path;
         int result = 1;
         auto start = Clock::now();
@@ -103,6 +116,9 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
         EXPECT_EQ(info.flags, uint32_t(INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED)) << path;
         ReleaseShellIcon(info.icon);
     }
+    char events[4096];
+    EXPECT_EQ(read(notify, events, sizeof events), -1) << "a special file was opened";
+    close(notify);
 }
 
 // The type name goes by the name, as the Windows shell goes by the extension: content is never
