@@ -113,9 +113,10 @@ else
   depends=$(field Depends)
   expect_match "Depends is declared with versions" '^[a-z0-9.+-]+ \(>= [^)]+\)(, [a-z0-9.+-]+ \(>= [^)]+\))*$' "$depends"
   for lib in $(objdump -p "$qvr" | awk '$1 == "NEEDED" {print $2}'); do
-    path=$(ldd "$qvr" | awk -v l="$lib" '$1 == l {print $3; exit}')
+    # "name => path" for most libraries; the dynamic loader is listed by its path alone.
+    path=$(ldd "$qvr" | awk -v l="$lib" '$1 == l {print $3; exit} $1 ~ ("/" l "$") {print $1; exit}')
     pkg=
-    for p in "$path" "$(readlink -f "${path:-/nonexistent}")" "/usr$path"; do
+    [ -n "$path" ] && for p in "$path" "$(readlink -f "$path")" "/usr$path"; do
       pkg=$(dpkg -S "$p" 2>/dev/null | head -1 | cut -d: -f1) && break
     done
     if [ -n "$pkg" ] && tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | grep -qxF -- "$pkg"; then

@@ -3,8 +3,12 @@
 #include "test_files.h"
 
 #include <chrono>
+#include <functional>
 #include <future>
+#include <gio/gio.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -89,7 +93,18 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
     ASSERT_EQ(symlink(fifo.c_str(), fifoLink.c_str()), 0);
-    for (const std::string& path : {directory, fifo, device, fifoLink}) {
+    // Every open of these shows as an inotify event; a device node of our own needs root.
+    std::vector<std::string> watched = {directory, fifo};
+    std::string ownDevice = (dir.path / "own-null.png").string();
+    if (mknod(ownDevice.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        watched.push_back(ownDevice);
+    int notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(notify, 0);
+    for (const std::string& path : watched)
+        ASSERT_GE(inotify_add_watch(notify, path.c_str(), IN_OPEN), 0) << path;
+    std::vector<std::string> paths = {directory, fifo, device, fifoLink};
+    paths.insert(paths.end(), watched.begin() + 2, watched.end());
+    for (const std::string& path : paths) {
         EXPECT_EQ(OpenHeaderStream(path.c_str()), nullptr) << path;
         int result = 1;
         auto start = Clock::now();
@@ -100,6 +115,101 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
         // Known to the file system, recognised by no detector.
         EXPECT_EQ(info.flags, uint32_t(INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED)) << path;
         ReleaseShellIcon(info.icon);
+    }
+    char events[4096];
+    EXPECT_EQ(read(notify, events, sizeof events), -1) << "a special file was opened";
+    close(notify);
+}
+
+// The type name goes by the name, as the Windows shell goes by the extension: content is never
+// sniffed, and a special file gets the type of what it is, whatever it is called.
+TEST(LinuxPlatform, TypeNameComesFromTheNameOrTheKindOfFile)
+{
+    TempDir dir;
+    auto typeOf = [](const std::string& path) {
+        int result = 0;
+        ImageInfo info = ProbeWithin(path, 10, &result);
+        ReleaseShellIcon(info.icon);
+        return std::string(info.typeName);
+    };
+    std::string png = typeOf(dir.Write("real.png", kPng));
+    EXPECT_EQ(typeOf(dir.Write("fake.png", {'G', 'I', 'F', '8', '9', 'a'})), png);
+    EXPECT_NE(typeOf(dir.Write("real.gif", {'G', 'I', 'F', '8', '9', 'a'})), png);
+    // Without a known extension PNG bytes and no bytes at all look alike.
+    EXPECT_EQ(typeOf(dir.Write("noextension", kPng)), typeOf(dir.Write("empty", {})));
+    std::string folder = (dir.path / "folder.png").string();
+    std::string fifo = (dir.path / "pipe.png").string();
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string folderType = typeOf(folder), fifoType = typeOf(fifo), deviceType = typeOf("/dev/null");
+    for (const std::string& special : {folderType, fifoType, deviceType})
+        EXPECT_NE(special, png);
+    EXPECT_NE(folderType, fifoType);
+    EXPECT_NE(fifoType, deviceType);
+}
+
+// Types are looked up once and remembered in a few slots; answers stay the same when more types
+// come by than there are slots, and an icon handed out stays valid after its slot was reused.
+TEST(LinuxPlatform, RememberedTypesGiveTheSameAnswersAndLiveIcons)
+{
+    const char* names[] = {"a.png", "a.gif", "a.jpg", "a.bmp", "a.mng", "a.txt", "a.pdf", "a.zip",
+                           "a.html", "a.mp3", "a.tar", "a.svg", "a.css", "a.c", "a.odt", "a.wav",
+                           "a.avi", "a.ttf", "a.xml", "a.csv"};
+    TempDir dir;
+    std::vector<std::string> firstTypes;
+    std::vector<void*> firstIcons;
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < std::size(names); ++i) {
+            std::string path = dir.Write(names[i], {1});
+            int result = 0;
+            ImageInfo info = ProbeWithin(path, 10, &result);
+            ASSERT_NE(info.icon, nullptr) << names[i];
+            if (round == 0) {
+                firstTypes.push_back(info.typeName);
+                firstIcons.push_back(info.icon);
+                continue;
+            }
+            EXPECT_EQ(std::string(info.typeName), firstTypes[i]) << names[i];
+            EXPECT_TRUE(g_icon_equal(static_cast<GIcon*>(info.icon), static_cast<GIcon*>(firstIcons[i])))
+                << names[i];
+            ReleaseShellIcon(info.icon);
+        }
+    }
+    for (void* icon : firstIcons) {
+        EXPECT_TRUE(G_IS_ICON(icon));
+        ReleaseShellIcon(icon);
+    }
+}
+
+// The file search may use the status that the shell query of the same path just read, but never
+// an older one: a file removed since is not found.
+TEST(LinuxPlatform, FileSearchNeverAnswersFromAnOlderLook)
+{
+    TempDir dir;
+    std::string kept = dir.Write("kept.png", kPng), gone = (dir.path / "gone.png").string();
+    char text[PLATFORM_TEXT_SIZE], name[PLATFORM_TEXT_SIZE];
+    uint32_t size = 0;
+    auto query = [&](const std::string& path) {
+        void* icon = nullptr;
+        int answered = QueryShellFileInfo(path.c_str(), &icon, text);
+        ReleaseShellIcon(icon);
+        return answered;
+    };
+    struct { const char* between; std::function<void()> step; } table[] = {
+        {"the same path searched", [&] {
+             EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 1);
+             EXPECT_EQ(size, kPng.size());
+         }},
+        {"another path queried", [&] { query(kept); }},
+        {"another path searched", [&] { FindFileEntry(kept.c_str(), name, &size); }},
+        {"a missing path queried", [&] { EXPECT_EQ(query(gone + ".not"), 0); }},
+    };
+    for (const auto& row : table) {
+        dir.Write("gone.png", kPng);
+        ASSERT_EQ(query(gone), 1);
+        row.step();
+        std::filesystem::remove(gone);
+        EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 0) << row.between;
     }
 }
 
