@@ -66,9 +66,14 @@ static void ReadAt(FILE* file, long offset, unsigned char* bytes, size_t count)
     (void)delivered;
 }
 
-// Opens the file when its first bytes are `signature`; closes it again on a mismatch.
-static FILE* OpenWithSignature(const char* path, const unsigned char* signature, size_t length)
+// Opens the file when its name ends in `extension` and its first bytes are `signature`. The
+// name is tested first, so a file of another format is never opened; a mismatching one is
+// closed again.
+static FILE* OpenFormat(const char* path, const char* extension, const unsigned char* signature,
+                        size_t length)
 {
+    if (!HasExtension(path, extension))
+        return nullptr;
     FILE* file = OpenHeaderStream(path);
     if (!file)
         return nullptr;
@@ -84,9 +89,7 @@ static FILE* OpenWithSignature(const char* path, const unsigned char* signature,
 int ProbeBmp(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'B', 'M'};
-    if (!HasExtension(path, "bmp"))
-        return 0;
-    FILE* file = OpenWithSignature(path, signature, sizeof signature);
+    FILE* file = OpenFormat(path, "bmp", signature, sizeof signature);
     if (!file)
         return 0;
     // Header size, then the fields of either the 40-byte (or later) header or the old 12-byte
@@ -109,9 +112,7 @@ int ProbeBmp(ImageInfo* info, const char* path)
 int ProbeGif(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'G', 'I', 'F'};
-    if (!HasExtension(path, "gif"))
-        return 0;
-    FILE* file = OpenWithSignature(path, signature, sizeof signature);
+    FILE* file = OpenFormat(path, "gif", signature, sizeof signature);
     if (!file)
         return 0;
     unsigned char size[4] = {0};
@@ -131,9 +132,7 @@ static const unsigned char g_mngSignature[] = {0x8A, 'M', 'N', 'G', 0x0D, 0x0A, 
 
 int ProbePng(ImageInfo* info, const char* path)
 {
-    if (!HasExtension(path, "png"))
-        return 0;
-    FILE* file = OpenWithSignature(path, g_pngSignature, sizeof g_pngSignature);
+    FILE* file = OpenFormat(path, "png", g_pngSignature, sizeof g_pngSignature);
     if (!file)
         return 0;
     unsigned char size[8] = {0};
@@ -150,9 +149,7 @@ int ProbePng(ImageInfo* info, const char* path)
 
 int ProbeMng(ImageInfo* info, const char* path)
 {
-    if (!HasExtension(path, "mng"))
-        return 0;
-    FILE* file = OpenWithSignature(path, g_mngSignature, sizeof g_mngSignature);
+    FILE* file = OpenFormat(path, "mng", g_mngSignature, sizeof g_mngSignature);
     if (!file)
         return 0;
     unsigned char size[8] = {0};
@@ -167,9 +164,7 @@ int ProbeMng(ImageInfo* info, const char* path)
 int ProbePixia(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'P', 'i', 'x', 'i', 'a'};
-    if (!HasExtension(path, "pxa"))
-        return 0;
-    FILE* file = OpenWithSignature(path, signature, sizeof signature);
+    FILE* file = OpenFormat(path, "pxa", signature, sizeof signature);
     if (!file)
         return 0;
     unsigned char size[8] = {0};
@@ -184,9 +179,7 @@ int ProbePixia(ImageInfo* info, const char* path)
 int ProbeRif(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {0x00, 0x02, 0x00, 0x01};
-    if (!HasExtension(path, "rif"))
-        return 0;
-    FILE* file = OpenWithSignature(path, signature, sizeof signature);
+    FILE* file = OpenFormat(path, "rif", signature, sizeof signature);
     if (!file)
         return 0;
     unsigned char size[4] = {0};
