@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -175,16 +176,19 @@ void PrintJson(const ProbeReport& report, const char* path)
             ",\"depth\":" + std::to_string(info.depth) +
             ",\"flags\":" + std::to_string(info.flags) + ",\"caption\":";
     AppendJsonString(&line, report.caption);
-    line += ",\"texts\":{\"name\":";
-    AppendJsonString(&line, report.textName);
-    line += ",\"type\":";
-    AppendJsonString(&line, report.textType);
-    line += ",\"size\":";
-    AppendJsonString(&line, report.textSize);
-    line += ",\"scale\":";
-    AppendJsonString(&line, report.textScale);
-    line += ",\"colors\":";
-    AppendJsonString(&line, report.textColors);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"name", &report.textName},   {"type", &report.textType},
+        {"size", &report.textSize},   {"scale", &report.textScale},
+        {"colors", &report.textColors},
+    };
+    const char* separator = ",\"texts\":{\"";
+    for (const auto& [key, text] : texts) {
+        line += separator;
+        line += key;
+        line += "\":";
+        AppendJsonString(&line, *text);
+        separator = ",\"";
+    }
     line += "}}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
