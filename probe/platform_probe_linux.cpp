@@ -1,7 +1,7 @@
 // The Linux stand-ins for the shell: GIO's MIME database for the type name and icon, the file
 // system for name and size. Paths are passed through as the file system's bytes; only the text
 // shown (type name, display name) is turned into code page 932. The program has one thread, so the
-// remembered state below needs no lock.
+// remembered types below need no lock.
 #include "platform_probe.h"
 
 #include "cp932_text.h"
@@ -31,14 +31,6 @@ static ShellType g_shellTypes[SHELL_TYPE_SLOTS];
 static unsigned g_nextShellType;
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static bool g_toCp932Opened;
-// The status the shell query just read, for the file search that the probe makes right after it
-// for the same path: one look at the file system instead of two. Used once, and dropped by any
-// other query, so it never answers for more than the moment between the two calls.
-static struct {
-    char path[4096];
-    struct stat status;
-    bool held;
-} g_lastStatus;
 
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
 // every character that CP932 cannot hold. One converter serves the whole run: opening one is
@@ -122,16 +114,9 @@ static ShellType* FindShellType(const char* contentType)
 int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
     struct stat status;
-    if (stat(path, &status) != 0) {
-        g_lastStatus.held = false;
+    if (stat(path, &status) != 0)
         return 0;
-    }
     gchar* contentType = GuessContentType(path, status.st_mode);
-    g_lastStatus.held = strlen(path) < sizeof g_lastStatus.path;
-    if (g_lastStatus.held) {
-        strcpy(g_lastStatus.path, path);
-        g_lastStatus.status = status;
-    }
     if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
@@ -148,11 +133,7 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
 {
     struct stat status;
-    bool held = g_lastStatus.held && strcmp(g_lastStatus.path, path) == 0;
-    if (held)
-        status = g_lastStatus.status;
-    g_lastStatus.held = false;
-    if (!held && stat(path, &status) != 0 && lstat(path, &status) != 0)
+    if (stat(path, &status) != 0 && lstat(path, &status) != 0)
         return 0;
     // A backslash is an ordinary name character here, but a separator to the display-name
     // step: show it as the full-width reverse solidus so the name stays whole.

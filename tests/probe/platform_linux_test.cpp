@@ -3,7 +3,6 @@
 #include "test_files.h"
 
 #include <chrono>
-#include <functional>
 #include <future>
 #include <gio/gio.h>
 #include <sys/inotify.h>
@@ -178,38 +177,6 @@ TEST(LinuxPlatform, RememberedTypesGiveTheSameAnswersAndLiveIcons)
     for (void* icon : firstIcons) {
         EXPECT_TRUE(G_IS_ICON(icon));
         ReleaseShellIcon(icon);
-    }
-}
-
-// The file search may use the status that the shell query of the same path just read, but never
-// an older one: a file removed since is not found.
-TEST(LinuxPlatform, FileSearchNeverAnswersFromAnOlderLook)
-{
-    TempDir dir;
-    std::string kept = dir.Write("kept.png", kPng), gone = (dir.path / "gone.png").string();
-    char text[PLATFORM_TEXT_SIZE], name[PLATFORM_TEXT_SIZE];
-    uint32_t size = 0;
-    auto query = [&](const std::string& path) {
-        void* icon = nullptr;
-        int answered = QueryShellFileInfo(path.c_str(), &icon, text);
-        ReleaseShellIcon(icon);
-        return answered;
-    };
-    struct { const char* between; std::function<void()> step; } table[] = {
-        {"the same path searched", [&] {
-             EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 1);
-             EXPECT_EQ(size, kPng.size());
-         }},
-        {"another path queried", [&] { query(kept); }},
-        {"another path searched", [&] { FindFileEntry(kept.c_str(), name, &size); }},
-        {"a missing path queried", [&] { EXPECT_EQ(query(gone + ".not"), 0); }},
-    };
-    for (const auto& row : table) {
-        dir.Write("gone.png", kPng);
-        ASSERT_EQ(query(gone), 1);
-        row.step();
-        std::filesystem::remove(gone);
-        EXPECT_EQ(FindFileEntry(gone.c_str(), name, &size), 0) << row.between;
     }
 }
 
