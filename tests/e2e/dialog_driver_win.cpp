@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,25 +19,17 @@ const int kDlgControls[] = {1004, 1001, 1002, 1003, 1005};
 const char* const kDlgControlNames[] = {"name", "type", "size", "scale", "colors"};
 
 std::string g_exePath;  // the program under test, as a Windows path
+std::string g_exeName;  // and its file name, which tells its processes apart
 std::string g_workDir;
 std::map<DWORD, HANDLE> g_processes;  // every program process seen, kept open for its exit code
 std::map<DWORD, bool> g_isProgram;    // pid -> whether its image is the program under test
 HWND g_stealer;                       // a window of ours that can take the foreground
 DWORD g_stealerThread;
 
-void Reply(const std::string& line) {
-  fputs(line.c_str(), stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
-}
-
 std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
+  char pair[3];
+  for (unsigned char c : bytes) out += (snprintf(pair, sizeof pair, "%02x", c), pair);
   return out;
 }
 
@@ -46,14 +39,9 @@ std::string Unhex(const std::string& hex) {
   return out;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
-}
+bool IsProgramImage(const std::string& path) { return _stricmp(BaseName(path).c_str(), g_exeName.c_str()) == 0; }
 
 bool IsProgramProcess(DWORD pid) {
   auto known = g_isProgram.find(pid);
@@ -62,7 +50,7 @@ bool IsProgramProcess(DWORD pid) {
   if (!h) return false;
   char image[MAX_PATH * 2] = "";
   DWORD size = sizeof image;
-  bool mine = QueryFullProcessImageNameA(h, 0, image, &size) && SameNameNoCase(BaseName(image), BaseName(g_exePath));
+  bool mine = QueryFullProcessImageNameA(h, 0, image, &size) && IsProgramImage(image);
   g_isProgram[pid] = mine;
   if (mine && !g_processes.count(pid))
     g_processes[pid] = h;
@@ -71,28 +59,34 @@ bool IsProgramProcess(DWORD pid) {
   return mine;
 }
 
-struct Found {
-  std::vector<HWND> windows;
-};
+DWORD ProcessOf(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return pid;
+}
 
 BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
   char cls[64] = "";
   GetClassNameA(hwnd, cls, sizeof cls);
-  if (strcmp(cls, "#32770") != 0) return TRUE;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (IsProgramProcess(pid)) reinterpret_cast<Found*>(param)->windows.push_back(hwnd);
+  if (strcmp(cls, "#32770") == 0 && IsProgramProcess(ProcessOf(hwnd)) && IsWindowVisible(hwnd))
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
   return TRUE;
 }
 
 // The program's dialogs that are up: visible and past their initialisation.
 std::vector<HWND> ProgramWindows() {
-  Found found;
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
   std::vector<HWND> shown;
-  for (HWND w : found.windows)
-    if (IsWindowVisible(w)) shown.push_back(w);
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&shown));
   return shown;
+}
+
+// Polls until the condition holds or the time is up; every wait of the driver is bounded by it.
+template <typename Condition>
+bool WaitUntil(DWORD timeoutMs, DWORD stepMs, Condition done) {
+  for (DWORD start = GetTickCount();; Sleep(stepMs)) {
+    if (done()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+  }
 }
 
 std::string HandleText(const void* h) {
@@ -112,11 +106,7 @@ bool ReadText(HWND hwnd, std::string* text) {
 
 std::string ListLine() {
   std::string line = "windows";
-  for (HWND w : ProgramWindows()) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    line += " " + HandleText(w) + ":" + std::to_string(pid);
-  }
+  for (HWND w : ProgramWindows()) line += " " + HandleText(w) + ":" + std::to_string(ProcessOf(w));
   return line;
 }
 
@@ -128,7 +118,7 @@ std::string ProcessesLine() {
   entry.dwSize = sizeof entry;
   std::string line = "processes";
   for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
-    if (SameNameNoCase(entry.szExeFile, BaseName(g_exePath))) line += " " + std::to_string(entry.th32ProcessID);
+    if (IsProgramImage(entry.szExeFile)) line += " " + std::to_string(entry.th32ProcessID);
   CloseHandle(snap);
   return line;
 }
@@ -137,12 +127,9 @@ HWND ParseWindow(const char* text) { return reinterpret_cast<HWND>(static_cast<u
 
 std::string InfoLine(HWND hwnd) {
   if (!IsWindow(hwnd)) return "err no such window " + HandleText(hwnd);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  std::string line = "info hwnd=" + HandleText(hwnd) + " pid=" + std::to_string(pid);
-  line += " visible=" + std::to_string(IsWindowVisible(hwnd) ? 1 : 0);
-  line += " iconic=" + std::to_string(IsIconic(hwnd) ? 1 : 0);
-  line += " fg=" + std::to_string(GetForegroundWindow() == hwnd ? 1 : 0);
+  std::string line = "info hwnd=" + HandleText(hwnd) + " pid=" + std::to_string(ProcessOf(hwnd));
+  line += std::string(" visible=") + (IsWindowVisible(hwnd) ? "1" : "0") + " iconic=" + (IsIconic(hwnd) ? "1" : "0") +
+          " fg=" + (GetForegroundWindow() == hwnd ? "1" : "0");
   DWORD_PTR icon = 0;
   HWND iconCtrl = GetDlgItem(hwnd, 1000);
   if (iconCtrl) SendMessageTimeoutA(iconCtrl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon);
@@ -181,29 +168,22 @@ std::string Launch(const std::string& tail, int show) {
 }
 
 std::string WaitCount(size_t count, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (ProgramWindows().size() == count) {
-      // Count again a moment later, so that a chain of instances still starting does not end the wait.
-      Sleep(50);
-      if (ProgramWindows().size() == count) return ListLine();
-    }
-    if (GetTickCount() - start > timeoutMs) return "timeout " + ListLine();
-    Sleep(20);
-  }
+  // Count again a moment later, so that a chain of instances still starting does not end the wait.
+  bool up = WaitUntil(timeoutMs, 20, [&] {
+    return ProgramWindows().size() == count && (Sleep(50), ProgramWindows().size() == count);
+  });
+  return (up ? "" : "timeout ") + ListLine();
 }
 
 // Waits until the name field of the window reads the given bytes.
 std::string WaitName(HWND hwnd, const std::string& name, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
+  std::string text;
+  bool shown = WaitUntil(timeoutMs, 5, [&] {
     HWND ctrl = GetDlgItem(hwnd, 1004);
-    std::string text;
-    if (ctrl && ReadText(ctrl, &text) && text == name) return InfoLine(hwnd);
-    if (!IsWindow(hwnd)) return "err window " + HandleText(hwnd) + " went away";
-    if (GetTickCount() - start > timeoutMs) return "timeout " + InfoLine(hwnd);
-    Sleep(5);
-  }
+    return !IsWindow(hwnd) || (ctrl && ReadText(ctrl, &text) && text == name);
+  });
+  if (!IsWindow(hwnd)) return "err window " + HandleText(hwnd) + " went away";
+  return (shown ? "" : "timeout ") + InfoLine(hwnd);
 }
 
 std::string WaitExit(DWORD pid, DWORD timeoutMs) {
@@ -230,8 +210,7 @@ void PostKey(HWND dlg, WPARAM key) {
 
 // Closes the window one of the user's ways and waits until it is gone.
 std::string Close(HWND hwnd, const std::string& how) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
+  DWORD pid = ProcessOf(hwnd);
   if (!pid || !IsProgramProcess(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
   if (how == "ok") {
     HWND button = GetDlgItem(hwnd, IDCANCEL);
@@ -243,18 +222,13 @@ std::string Close(HWND hwnd, const std::string& how) {
     PostKey(hwnd, VK_RETURN);
   } else if (how == "closebox") {
     PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else if (how == "wmclose") {
-    PostMessageA(hwnd, WM_CLOSE, 0, 0);
   } else {
     return "err unknown way " + how;
   }
   // The window leaves the screen at once, but Wine takes about two seconds to tear the process down,
   // so the exit status is collected later with waitexit and several processes can end together.
-  DWORD start = GetTickCount();
-  while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
-    if (GetTickCount() - start > 10000) return "timeout window still there";
-    Sleep(5);
-  }
+  if (!WaitUntil(10000, 5, [&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); }))
+    return "timeout window still there";
   return "closed " + std::to_string(pid);
 }
 
@@ -279,9 +253,7 @@ std::string Steal() {
     CloseHandle(ready);
   }
   PostThreadMessageA(g_stealerThread, WM_APP, 0, 0);
-  DWORD start = GetTickCount();
-  while (GetForegroundWindow() != g_stealer && GetTickCount() - start < 3000) Sleep(10);
-  return std::string("fg ") + (GetForegroundWindow() == g_stealer ? "1" : "0");
+  return WaitUntil(3000, 10, [] { return GetForegroundWindow() == g_stealer; }) ? "fg 1" : "fg 0";
 }
 
 std::string KillAll() {
@@ -300,30 +272,19 @@ std::string KillAll() {
   return "killed " + std::to_string(killed);
 }
 
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    size_t j = line.find(' ', i);
-    if (j == std::string::npos) j = line.size();
-    if (j > i) words.push_back(line.substr(i, j - i));
-    i = j + 1;
-  }
-  return words;
-}
-
-std::string Handle(const std::vector<std::string>& w) {
-  const std::string& cmd = w[0];
-  auto arg = [&](size_t i) { return i < w.size() ? w[i] : std::string(); };
-  if (cmd == "launch") return Launch(Unhex(arg(1)), w.size() > 2 ? atoi(w[2].c_str()) : -1);
+std::string Handle(const std::string& line) {
+  std::istringstream in(line);
+  std::string cmd, a1, a2, a3;
+  in >> cmd >> a1 >> a2 >> a3;
+  auto num = [](const std::string& s) { return static_cast<DWORD>(strtoul(s.c_str(), nullptr, 10)); };
+  if (cmd == "launch") return Launch(Unhex(a1), a2.empty() ? -1 : atoi(a2.c_str()));
   if (cmd == "list") return ListLine();
   if (cmd == "processes") return ProcessesLine();
-  if (cmd == "waitcount") return WaitCount(strtoul(arg(1).c_str(), nullptr, 10), strtoul(arg(2).c_str(), nullptr, 10));
-  if (cmd == "info") return InfoLine(ParseWindow(arg(1).c_str()));
-  if (cmd == "waitname")
-    return WaitName(ParseWindow(arg(1).c_str()), Unhex(arg(2)), strtoul(arg(3).c_str(), nullptr, 10));
-  if (cmd == "close") return Close(ParseWindow(arg(1).c_str()), arg(2));
-  if (cmd == "waitexit") return WaitExit(strtoul(arg(1).c_str(), nullptr, 10), strtoul(arg(2).c_str(), nullptr, 10));
+  if (cmd == "waitcount") return WaitCount(num(a1), num(a2));
+  if (cmd == "info") return InfoLine(ParseWindow(a1.c_str()));
+  if (cmd == "waitname") return WaitName(ParseWindow(a1.c_str()), Unhex(a2), num(a3));
+  if (cmd == "close") return Close(ParseWindow(a1.c_str()), a2);
+  if (cmd == "waitexit") return WaitExit(num(a1), num(a2));
   if (cmd == "steal") return Steal();
   if (cmd == "killall") return KillAll();
   return "err unknown command " + cmd;
@@ -337,16 +298,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_exePath = argv[1];
+  g_exeName = BaseName(g_exePath);
   if (argc > 2) g_workDir = argv[2];
-  Reply("ready");
+  puts("ready");
+  fflush(stdout);
   char line[65536];
   while (fgets(line, sizeof line, stdin)) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::vector<std::string> words = Split(text);
-    if (words.empty()) continue;
-    if (words[0] == "quit") break;
-    Reply(Handle(words));
+    std::string text = line;
+    text.erase(text.find_last_not_of(" \r\n") + 1);
+    if (text == "quit") break;
+    if (!text.empty()) printf("%s\n", Handle(text).c_str());
+    fflush(stdout);
   }
   KillAll();
   return 0;
