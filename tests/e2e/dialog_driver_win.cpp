@@ -15,8 +15,11 @@
 
 namespace {
 
-const int kDlgControls[] = {1004, 1001, 1002, 1003, 1005};
-const char* const kDlgControlNames[] = {"name", "type", "size", "scale", "colors"};
+// The texts read from a dialog: its caption (id 0) and the five fields.
+const struct {
+  int id;
+  const char* name;
+} kTexts[] = {{0, "caption"}, {1004, "name"}, {1001, "type"}, {1002, "size"}, {1003, "scale"}, {1005, "colors"}};
 
 std::string g_exePath;  // the program under test, as a Windows path
 std::string g_exeName;  // and its file name, which tells its processes apart
@@ -134,14 +137,11 @@ std::string InfoLine(HWND hwnd) {
   HWND iconCtrl = GetDlgItem(hwnd, 1000);
   if (iconCtrl) SendMessageTimeoutA(iconCtrl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon);
   line += " icon=" + HandleText(reinterpret_cast<void*>(icon));
-  std::string text;
-  if (!ReadText(hwnd, &text)) return "err caption of " + HandleText(hwnd) + " not readable";
-  line += " caption=" + Hex(text);
-  for (int i = 0; i < 5; ++i) {
-    HWND ctrl = GetDlgItem(hwnd, kDlgControls[i]);
-    if (!ctrl) return "err control " + std::to_string(kDlgControls[i]) + " missing";
-    if (!ReadText(ctrl, &text)) return "err control " + std::to_string(kDlgControls[i]) + " not readable";
-    line += std::string(" ") + kDlgControlNames[i] + "=" + Hex(text);
+  for (const auto& t : kTexts) {
+    HWND ctrl = t.id ? GetDlgItem(hwnd, t.id) : hwnd;
+    std::string text;
+    if (!ctrl || !ReadText(ctrl, &text)) return std::string("err the ") + t.name + " of the window is not readable";
+    line += std::string(" ") + t.name + "=" + Hex(text);
   }
   return line;
 }
@@ -149,16 +149,12 @@ std::string InfoLine(HWND hwnd) {
 // Starts the program with exactly "<exe>" followed by the given tail, optionally with a show command.
 std::string Launch(const std::string& tail, int show) {
   std::string cmd = "\"" + g_exePath + "\"" + tail;
-  std::vector<char> buf(cmd.begin(), cmd.end());
-  buf.push_back(0);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  if (show >= 0) {
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(show);
-  }
+  si.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;
+  si.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                       g_workDir.empty() ? nullptr : g_workDir.c_str(), &si, &pi))
     return "err CreateProcessA failed " + std::to_string(GetLastError());
   CloseHandle(pi.hThread);
@@ -212,19 +208,15 @@ void PostKey(HWND dlg, WPARAM key) {
 std::string Close(HWND hwnd, const std::string& how) {
   DWORD pid = ProcessOf(hwnd);
   if (!pid || !IsProgramProcess(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
-  if (how == "ok") {
-    HWND button = GetDlgItem(hwnd, IDCANCEL);
-    if (!button) return "err no OK button";
+  HWND button = GetDlgItem(hwnd, IDCANCEL);  // the OK button
+  if (how == "ok" && button)
     PostMessageA(button, BM_CLICK, 0, 0);
-  } else if (how == "escape") {
-    PostKey(hwnd, VK_ESCAPE);
-  } else if (how == "enter") {
-    PostKey(hwnd, VK_RETURN);
-  } else if (how == "closebox") {
+  else if (how == "escape" || how == "enter")
+    PostKey(hwnd, how == "escape" ? VK_ESCAPE : VK_RETURN);
+  else if (how == "closebox")
     PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else {
-    return "err unknown way " + how;
-  }
+  else
+    return "err cannot close by " + how;
   // The window leaves the screen at once, but Wine takes about two seconds to tear the process down,
   // so the exit status is collected later with waitexit and several processes can end together.
   if (!WaitUntil(10000, 5, [&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); }))

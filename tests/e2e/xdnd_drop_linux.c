@@ -109,15 +109,9 @@ static void AppendUri(const char *path) {
 }
 
 static void ServeSelection(const XSelectionRequestEvent *req) {
-  XSelectionEvent reply;
-  memset(&reply, 0, sizeof reply);
-  reply.type = SelectionNotify;
-  reply.display = req->display;
-  reply.requestor = req->requestor;
-  reply.selection = req->selection;
-  reply.target = req->target;
-  reply.time = req->time;
-  reply.property = req->property ? req->property : req->target;
+  XSelectionEvent reply = {.type = SelectionNotify, .display = req->display, .requestor = req->requestor,
+                           .selection = req->selection, .target = req->target, .time = req->time,
+                           .property = req->property ? req->property : req->target};
   Atom targets[2] = {atoms[aTargets], atoms[aUriList]};
   if (req->target == atoms[aUriList])
     XChangeProperty(dpy, req->requestor, reply.property, atoms[aUriList], 8, PropModeReplace,
@@ -161,14 +155,8 @@ static Time ServerTime(void) {
 
 /* Sends a 32-bit client message about `window` to `dest` (the window itself or its XDND proxy). */
 static void SendClient(Window dest, Window window, int type, long l0, long l1, long l2, long l3, long l4) {
-  XEvent ev;
-  memset(&ev, 0, sizeof ev);
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = window;
-  ev.xclient.message_type = atoms[type];
-  ev.xclient.format = 32;
-  long data[5] = {l0, l1, l2, l3, l4};
-  memcpy(ev.xclient.data.l, data, sizeof data);
+  XEvent ev = {.xclient = {.type = ClientMessage, .window = window, .message_type = atoms[type], .format = 32,
+                           .data.l = {l0, l1, l2, l3, l4}}};
   XSendEvent(dpy, dest, False, NoEventMask, &ev);
   XSync(dpy, False);
 }
