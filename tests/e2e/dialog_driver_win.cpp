@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,8 +25,7 @@ const struct {
 std::string g_exePath;  // the program under test, as a Windows path
 std::string g_exeName;  // and its file name, which tells its processes apart
 std::string g_workDir;
-std::map<DWORD, HANDLE> g_processes;  // every program process seen, kept open for its exit code
-std::map<DWORD, bool> g_isProgram;    // pid -> whether its image is the program under test
+std::map<DWORD, HANDLE> g_processes;  // processes started or closed here, kept open for their exit codes
 HWND g_stealer;                       // a window of ours that can take the foreground
 DWORD g_stealerThread;
 
@@ -42,24 +42,16 @@ std::string Unhex(const std::string& hex) {
   return out;
 }
 
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
-
-bool IsProgramImage(const std::string& path) { return _stricmp(BaseName(path).c_str(), g_exeName.c_str()) == 0; }
-
-bool IsProgramProcess(DWORD pid) {
-  auto known = g_isProgram.find(pid);
-  if (known != g_isProgram.end() && (!known->second || g_processes.count(pid))) return known->second;
-  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
-  if (!h) return false;
-  char image[MAX_PATH * 2] = "";
-  DWORD size = sizeof image;
-  bool mine = QueryFullProcessImageNameA(h, 0, image, &size) && IsProgramImage(image);
-  g_isProgram[pid] = mine;
-  if (mine && !g_processes.count(pid))
-    g_processes[pid] = h;
-  else
-    CloseHandle(h);
-  return mine;
+// Processes of the program, windows or not: a further instance shows up here before its window does.
+std::set<DWORD> ProgramProcesses() {
+  std::set<DWORD> pids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
+    if (_stricmp(entry.szExeFile, g_exeName.c_str()) == 0) pids.insert(entry.th32ProcessID);
+  if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+  return pids;
 }
 
 DWORD ProcessOf(HWND hwnd) {
@@ -68,19 +60,25 @@ DWORD ProcessOf(HWND hwnd) {
   return pid;
 }
 
+struct Search {
+  std::set<DWORD> pids;
+  std::vector<HWND> shown;
+};
+
 BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
+  Search* search = reinterpret_cast<Search*>(param);
   char cls[64] = "";
   GetClassNameA(hwnd, cls, sizeof cls);
-  if (strcmp(cls, "#32770") == 0 && IsProgramProcess(ProcessOf(hwnd)) && IsWindowVisible(hwnd))
-    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  if (strcmp(cls, "#32770") == 0 && search->pids.count(ProcessOf(hwnd)) && IsWindowVisible(hwnd))
+    search->shown.push_back(hwnd);
   return TRUE;
 }
 
 // The program's dialogs that are up: visible and past their initialisation.
 std::vector<HWND> ProgramWindows() {
-  std::vector<HWND> shown;
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&shown));
-  return shown;
+  Search search = {ProgramProcesses(), {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.shown;
 }
 
 // Polls until the condition holds or the time is up; every wait of the driver is bounded by it.
@@ -113,16 +111,9 @@ std::string ListLine() {
   return line;
 }
 
-// Processes of the program, windows or not: a further instance shows up here before its window does.
 std::string ProcessesLine() {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return "err no process snapshot";
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
   std::string line = "processes";
-  for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
-    if (IsProgramImage(entry.szExeFile)) line += " " + std::to_string(entry.th32ProcessID);
-  CloseHandle(snap);
+  for (DWORD pid : ProgramProcesses()) line += " " + std::to_string(pid);
   return line;
 }
 
@@ -159,7 +150,6 @@ std::string Launch(const std::string& tail, int show) {
     return "err CreateProcessA failed " + std::to_string(GetLastError());
   CloseHandle(pi.hThread);
   g_processes[pi.dwProcessId] = pi.hProcess;
-  g_isProgram[pi.dwProcessId] = true;
   return "pid " + std::to_string(pi.dwProcessId);
 }
 
@@ -207,7 +197,9 @@ void PostKey(HWND dlg, WPARAM key) {
 // Closes the window one of the user's ways and waits until it is gone.
 std::string Close(HWND hwnd, const std::string& how) {
   DWORD pid = ProcessOf(hwnd);
-  if (!pid || !IsProgramProcess(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
+  if (!ProgramProcesses().count(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
+  // Held from before the window closes, so that the exit status can still be read.
+  if (!g_processes.count(pid)) g_processes[pid] = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, 0, pid);
   HWND button = GetDlgItem(hwnd, IDCANCEL);  // the OK button
   if (how == "ok" && button)
     PostMessageA(button, BM_CLICK, 0, 0);
@@ -249,19 +241,14 @@ std::string Steal() {
 }
 
 std::string KillAll() {
-  ProgramWindows();
-  int killed = 0;
-  for (auto& p : g_processes) {
-    if (WaitForSingleObject(p.second, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(p.second, 99);
-      WaitForSingleObject(p.second, 5000);
-      ++killed;
-    }
-    CloseHandle(p.second);
+  for (DWORD pid : ProgramProcesses()) {
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (h && TerminateProcess(h, 99)) WaitForSingleObject(h, 5000);
+    if (h) CloseHandle(h);
   }
+  for (auto& p : g_processes) CloseHandle(p.second);
   g_processes.clear();
-  g_isProgram.clear();
-  return "killed " + std::to_string(killed);
+  return "killed";
 }
 
 std::string Handle(const std::string& line) {
@@ -290,7 +277,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_exePath = argv[1];
-  g_exeName = BaseName(g_exePath);
+  g_exeName = g_exePath.substr(g_exePath.find_last_of("\\/") + 1);
   if (argc > 2) g_workDir = argv[2];
   puts("ready");
   fflush(stdout);
