@@ -69,10 +69,8 @@ def image(path, scale, colors, size=None):
 def parse_info(line):
     """One window as the driver read it: the six texts decoded from code page 932, and its state."""
     check(line.startswith("info "), "driver: %s" % line)
-    info = {}
-    for key, _, value in (word.partition("=") for word in line.split()[1:]):
-        info[key] = bytes.fromhex(value).decode("cp932", "backslashreplace") if key in FIELDS else value
-    return info
+    pairs = (word.partition("=") for word in line.split()[1:])
+    return {k: bytes.fromhex(v).decode("cp932", "backslashreplace") if k in FIELDS else v for k, _, v in pairs}
 
 
 def expect(info, want, what):
@@ -192,9 +190,13 @@ class Session:
     def info(self, hwnd):
         return parse_info(self.cmd("info " + hwnd))
 
-    def infos(self, count):
-        """Waits for `count` windows and reads them, keyed by the name they show."""
-        return {i["name"]: i for i in map(self.info, self.windows(count))}
+    def expect_windows(self, wants, what):
+        """Waits for one window per entry of `wants`, each showing its entry; returns them by name."""
+        infos = {i["name"]: i for i in map(self.info, self.windows(len(wants)))}
+        check(sorted(infos) == sorted(w["name"] for w in wants), "%s: the windows show %s" % (what, sorted(infos)))
+        for want in wants:
+            expect(infos[want["name"]], want, what)
+        return infos
 
     def wait_name(self, hwnd, name, timeout=10):
         reply = self.cmd("waitname %s %s %d" % (hwnd, name.encode("cp932").hex(), timeout * 1000), timeout + 10)
@@ -315,11 +317,7 @@ def run_launches(rows, s, f):
         tail = tail.format(**paths)
         wants = [f[w] if isinstance(w, str) else w for w in shown]
         s.launch(tail, show)
-        infos = s.infos(len(wants))
-        what = "command line %r" % tail
-        check(sorted(infos) == sorted(w["name"] for w in wants), "%s: windows show %s" % (what, sorted(infos)))
-        for want in wants:
-            expect(infos[want["name"]], want, what)
+        infos = s.expect_windows(wants, "command line %r" % tail)
         if shot:
             s.screenshot(wants[0]["caption"], shot)
         if way == "kill":
@@ -384,10 +382,7 @@ def run_drops(start, drops, s, f):
         images = [f[k] for k in keys]
         after = drop(s, w, xid, *images)
         if len(images) > 1:  # the others go to one new window each
-            others = s.infos(len(images))
-            for i in images[1:]:
-                check(i["name"] in others, "no window shows %s; the windows show %s" % (i["name"], sorted(others)))
-                expect(others[i["name"]], i, "dropped, new window")
+            s.expect_windows(images, "dropped, new windows")
     if start:
         same = [k for k in FIELDS + ("icon",) if before[k] == after[k]]
         check(not same, "fields not replaced by the drop: %s" % same)

@@ -36,11 +36,6 @@ static long NowMs(void) {
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-static void SleepMs(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, NULL);
-}
-
 /* Reads a 32-bit property of one item; 0 when absent. */
 static unsigned long ReadCardinal(Window w, Atom property, Atom type) {
   Atom actual;
@@ -88,7 +83,7 @@ static long FindByTitle(const char *name) {
 
 static int Find(const char *name) {
   long deadline = NowMs() + timeoutMs, w;
-  while (!(w = FindByTitle(name)) && NowMs() < deadline) SleepMs(20);
+  while (!(w = FindByTitle(name)) && NowMs() < deadline) poll(NULL, 0, 20);
   if (w > 0) printf("window 0x%lx\n", (unsigned long)w);
   else if (w < 0) fprintf(stderr, "xdnd: several windows are titled \"%s\"\n", name);
   else fprintf(stderr, "xdnd: no window titled \"%s\" within %ld ms\n", name, timeoutMs);
@@ -148,7 +143,7 @@ static Time ServerTime(void) {
   XEvent ev;
   XChangeProperty(dpy, source, XA_WM_NAME, XA_STRING, 8, PropModeAppend, (unsigned char *)"", 0);
   XFlush(dpy);
-  for (long deadline = NowMs() + timeoutMs; NowMs() < deadline; SleepMs(1))
+  for (long deadline = NowMs() + timeoutMs; NowMs() < deadline; poll(NULL, 0, 1))
     if (XCheckTypedWindowEvent(dpy, source, PropertyNotify, &ev)) return ev.xproperty.time;
   return CurrentTime;
 }
