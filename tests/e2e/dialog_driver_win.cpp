@@ -117,7 +117,9 @@ std::string ProcessesLine() {
   return line;
 }
 
-HWND ParseWindow(const char* text) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(text, nullptr, 16))); }
+HWND ParseWindow(const std::string& text) {
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(text.c_str(), nullptr, 16)));
+}
 
 std::string InfoLine(HWND hwnd) {
   if (!IsWindow(hwnd)) return "err no such window " + HandleText(hwnd);
@@ -260,9 +262,9 @@ std::string Handle(const std::string& line) {
   if (cmd == "list") return ListLine();
   if (cmd == "processes") return ProcessesLine();
   if (cmd == "waitcount") return WaitCount(num(a1), num(a2));
-  if (cmd == "info") return InfoLine(ParseWindow(a1.c_str()));
-  if (cmd == "waitname") return WaitName(ParseWindow(a1.c_str()), Unhex(a2), num(a3));
-  if (cmd == "close") return Close(ParseWindow(a1.c_str()), a2);
+  if (cmd == "info") return InfoLine(ParseWindow(a1));
+  if (cmd == "waitname") return WaitName(ParseWindow(a1), Unhex(a2), num(a3));
+  if (cmd == "close") return Close(ParseWindow(a1), a2);
   if (cmd == "waitexit") return WaitExit(num(a1), num(a2));
   if (cmd == "steal") return Steal();
   if (cmd == "killall") return KillAll();

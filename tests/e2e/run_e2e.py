@@ -119,7 +119,8 @@ class Session:
         self.run(WINE, "wineboot", "-i", timeout=180)
         # The dialog's font is a proportional Gothic; map it to the proportional IPA face, as a
         # Japanese Windows would show it (Wine would otherwise fall back to a wider fixed face).
-        self.run(WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f")
+        self.run(WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                 "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f")
         self.run(WINESERVER, "-w", timeout=120)
         log("wine prefix ready in %.1f s (display %s)" % (time.time() - started, self.env["DISPLAY"]))
         self.driver = subprocess.Popen([WINE, self.args.driver, win_path(self.args.exe), win_path(self.files)],
@@ -413,7 +414,8 @@ CASES = [(name, lambda s, f, rows=[r[1:] for r in rows]: run_launches(rows, s, f
          for name, rows in itertools.groupby(LAUNCHES, key=lambda r: r[0])]
 CASES.insert(-1, ("four_ways_of_closing", four_ways_of_closing))
 CASES += [(name, lambda s, f, a=start, d=drops: run_drops(a, d, s, f)) for name, start, drops in DROPS]
-CASES += [("twenty_drops", lambda s, f: many_drops(20, s, f)), ("five_hundred_drops", lambda s, f: many_drops(500, s, f))]
+CASES += [("twenty_drops", lambda s, f: many_drops(20, s, f)),
+          ("five_hundred_drops", lambda s, f: many_drops(500, s, f))]
 
 
 # --- main ----------------------------------------------------------------------------------------------------
