@@ -9,34 +9,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-const int kDlgControls[] = {1004, 1001, 1002, 1003, 1005};
-const char* const kDlgControlNames[] = {"name", "type", "size", "scale", "colors"};
+// The texts read from a dialog: its caption (id 0) and the five fields.
+const struct {
+  int id;
+  const char* name;
+} kTexts[] = {{0, "caption"}, {1004, "name"}, {1001, "type"}, {1002, "size"}, {1003, "scale"}, {1005, "colors"}};
 
 std::string g_exePath;  // the program under test, as a Windows path
+std::string g_exeName;  // and its file name, which tells its processes apart
 std::string g_workDir;
-std::map<DWORD, HANDLE> g_processes;  // every program process seen, kept open for its exit code
-std::map<DWORD, bool> g_isProgram;    // pid -> whether its image is the program under test
+std::map<DWORD, HANDLE> g_processes;  // processes started or closed here, kept open for their exit codes
 HWND g_stealer;                       // a window of ours that can take the foreground
 DWORD g_stealerThread;
 
-void Reply(const std::string& line) {
-  fputs(line.c_str(), stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
-}
-
 std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
+  char pair[3];
+  for (unsigned char c : bytes) out += (snprintf(pair, sizeof pair, "%02x", c), pair);
   return out;
 }
 
@@ -46,53 +42,52 @@ std::string Unhex(const std::string& hex) {
   return out;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// Processes of the program, windows or not: a further instance shows up here before its window does.
+std::set<DWORD> ProgramProcesses() {
+  std::set<DWORD> pids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
+    if (_stricmp(entry.szExeFile, g_exeName.c_str()) == 0) pids.insert(entry.th32ProcessID);
+  if (snap != INVALID_HANDLE_VALUE) CloseHandle(snap);
+  return pids;
 }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
+DWORD ProcessOf(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return pid;
 }
 
-bool IsProgramProcess(DWORD pid) {
-  auto known = g_isProgram.find(pid);
-  if (known != g_isProgram.end() && (!known->second || g_processes.count(pid))) return known->second;
-  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
-  if (!h) return false;
-  char image[MAX_PATH * 2] = "";
-  DWORD size = sizeof image;
-  bool mine = QueryFullProcessImageNameA(h, 0, image, &size) && SameNameNoCase(BaseName(image), BaseName(g_exePath));
-  g_isProgram[pid] = mine;
-  if (mine && !g_processes.count(pid))
-    g_processes[pid] = h;
-  else
-    CloseHandle(h);
-  return mine;
-}
-
-struct Found {
-  std::vector<HWND> windows;
+struct Search {
+  std::set<DWORD> pids;
+  std::vector<HWND> shown;
 };
 
 BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
+  Search* search = reinterpret_cast<Search*>(param);
   char cls[64] = "";
   GetClassNameA(hwnd, cls, sizeof cls);
-  if (strcmp(cls, "#32770") != 0) return TRUE;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (IsProgramProcess(pid)) reinterpret_cast<Found*>(param)->windows.push_back(hwnd);
+  if (strcmp(cls, "#32770") == 0 && search->pids.count(ProcessOf(hwnd)) && IsWindowVisible(hwnd))
+    search->shown.push_back(hwnd);
   return TRUE;
 }
 
 // The program's dialogs that are up: visible and past their initialisation.
 std::vector<HWND> ProgramWindows() {
-  Found found;
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
-  std::vector<HWND> shown;
-  for (HWND w : found.windows)
-    if (IsWindowVisible(w)) shown.push_back(w);
-  return shown;
+  Search search = {ProgramProcesses(), {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.shown;
+}
+
+// Polls until the condition holds or the time is up; every wait of the driver is bounded by it.
+template <typename Condition>
+bool WaitUntil(DWORD timeoutMs, DWORD stepMs, Condition done) {
+  for (DWORD start = GetTickCount();; Sleep(stepMs)) {
+    if (done()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+  }
 }
 
 std::string HandleText(const void* h) {
@@ -112,49 +107,34 @@ bool ReadText(HWND hwnd, std::string* text) {
 
 std::string ListLine() {
   std::string line = "windows";
-  for (HWND w : ProgramWindows()) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    line += " " + HandleText(w) + ":" + std::to_string(pid);
-  }
+  for (HWND w : ProgramWindows()) line += " " + HandleText(w) + ":" + std::to_string(ProcessOf(w));
   return line;
 }
 
-// Processes of the program, windows or not: a further instance shows up here before its window does.
 std::string ProcessesLine() {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return "err no process snapshot";
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
   std::string line = "processes";
-  for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
-    if (SameNameNoCase(entry.szExeFile, BaseName(g_exePath))) line += " " + std::to_string(entry.th32ProcessID);
-  CloseHandle(snap);
+  for (DWORD pid : ProgramProcesses()) line += " " + std::to_string(pid);
   return line;
 }
 
-HWND ParseWindow(const char* text) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(text, nullptr, 16))); }
+HWND ParseWindow(const std::string& text) {
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(text.c_str(), nullptr, 16)));
+}
 
 std::string InfoLine(HWND hwnd) {
   if (!IsWindow(hwnd)) return "err no such window " + HandleText(hwnd);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  std::string line = "info hwnd=" + HandleText(hwnd) + " pid=" + std::to_string(pid);
-  line += " visible=" + std::to_string(IsWindowVisible(hwnd) ? 1 : 0);
-  line += " iconic=" + std::to_string(IsIconic(hwnd) ? 1 : 0);
-  line += " fg=" + std::to_string(GetForegroundWindow() == hwnd ? 1 : 0);
+  std::string line = "info hwnd=" + HandleText(hwnd) + " pid=" + std::to_string(ProcessOf(hwnd));
+  line += std::string(" visible=") + (IsWindowVisible(hwnd) ? "1" : "0") + " iconic=" + (IsIconic(hwnd) ? "1" : "0") +
+          " fg=" + (GetForegroundWindow() == hwnd ? "1" : "0");
   DWORD_PTR icon = 0;
   HWND iconCtrl = GetDlgItem(hwnd, 1000);
   if (iconCtrl) SendMessageTimeoutA(iconCtrl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon);
   line += " icon=" + HandleText(reinterpret_cast<void*>(icon));
-  std::string text;
-  if (!ReadText(hwnd, &text)) return "err caption of " + HandleText(hwnd) + " not readable";
-  line += " caption=" + Hex(text);
-  for (int i = 0; i < 5; ++i) {
-    HWND ctrl = GetDlgItem(hwnd, kDlgControls[i]);
-    if (!ctrl) return "err control " + std::to_string(kDlgControls[i]) + " missing";
-    if (!ReadText(ctrl, &text)) return "err control " + std::to_string(kDlgControls[i]) + " not readable";
-    line += std::string(" ") + kDlgControlNames[i] + "=" + Hex(text);
+  for (const auto& t : kTexts) {
+    HWND ctrl = t.id ? GetDlgItem(hwnd, t.id) : hwnd;
+    std::string text;
+    if (!ctrl || !ReadText(ctrl, &text)) return std::string("err the ") + t.name + " of the window is not readable";
+    line += std::string(" ") + t.name + "=" + Hex(text);
   }
   return line;
 }
@@ -162,48 +142,36 @@ std::string InfoLine(HWND hwnd) {
 // Starts the program with exactly "<exe>" followed by the given tail, optionally with a show command.
 std::string Launch(const std::string& tail, int show) {
   std::string cmd = "\"" + g_exePath + "\"" + tail;
-  std::vector<char> buf(cmd.begin(), cmd.end());
-  buf.push_back(0);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  if (show >= 0) {
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(show);
-  }
+  si.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;
+  si.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                       g_workDir.empty() ? nullptr : g_workDir.c_str(), &si, &pi))
     return "err CreateProcessA failed " + std::to_string(GetLastError());
   CloseHandle(pi.hThread);
   g_processes[pi.dwProcessId] = pi.hProcess;
-  g_isProgram[pi.dwProcessId] = true;
   return "pid " + std::to_string(pi.dwProcessId);
 }
 
 std::string WaitCount(size_t count, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (ProgramWindows().size() == count) {
-      // Count again a moment later, so that a chain of instances still starting does not end the wait.
-      Sleep(50);
-      if (ProgramWindows().size() == count) return ListLine();
-    }
-    if (GetTickCount() - start > timeoutMs) return "timeout " + ListLine();
-    Sleep(20);
-  }
+  // Count again a moment later, so that a chain of instances still starting does not end the wait.
+  bool up = WaitUntil(timeoutMs, 20, [&] {
+    return ProgramWindows().size() == count && (Sleep(50), ProgramWindows().size() == count);
+  });
+  return (up ? "" : "timeout ") + ListLine();
 }
 
 // Waits until the name field of the window reads the given bytes.
 std::string WaitName(HWND hwnd, const std::string& name, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
+  std::string text;
+  bool shown = WaitUntil(timeoutMs, 5, [&] {
     HWND ctrl = GetDlgItem(hwnd, 1004);
-    std::string text;
-    if (ctrl && ReadText(ctrl, &text) && text == name) return InfoLine(hwnd);
-    if (!IsWindow(hwnd)) return "err window " + HandleText(hwnd) + " went away";
-    if (GetTickCount() - start > timeoutMs) return "timeout " + InfoLine(hwnd);
-    Sleep(5);
-  }
+    return !IsWindow(hwnd) || (ctrl && ReadText(ctrl, &text) && text == name);
+  });
+  if (!IsWindow(hwnd)) return "err window " + HandleText(hwnd) + " went away";
+  return (shown ? "" : "timeout ") + InfoLine(hwnd);
 }
 
 std::string WaitExit(DWORD pid, DWORD timeoutMs) {
@@ -230,31 +198,23 @@ void PostKey(HWND dlg, WPARAM key) {
 
 // Closes the window one of the user's ways and waits until it is gone.
 std::string Close(HWND hwnd, const std::string& how) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (!pid || !IsProgramProcess(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
-  if (how == "ok") {
-    HWND button = GetDlgItem(hwnd, IDCANCEL);
-    if (!button) return "err no OK button";
+  DWORD pid = ProcessOf(hwnd);
+  if (!ProgramProcesses().count(pid)) return "err " + HandleText(hwnd) + " is not a window of the program";
+  // Held from before the window closes, so that the exit status can still be read.
+  if (!g_processes.count(pid)) g_processes[pid] = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, 0, pid);
+  HWND button = GetDlgItem(hwnd, IDCANCEL);  // the OK button
+  if (how == "ok" && button)
     PostMessageA(button, BM_CLICK, 0, 0);
-  } else if (how == "escape") {
-    PostKey(hwnd, VK_ESCAPE);
-  } else if (how == "enter") {
-    PostKey(hwnd, VK_RETURN);
-  } else if (how == "closebox") {
+  else if (how == "escape" || how == "enter")
+    PostKey(hwnd, how == "escape" ? VK_ESCAPE : VK_RETURN);
+  else if (how == "closebox")
     PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else if (how == "wmclose") {
-    PostMessageA(hwnd, WM_CLOSE, 0, 0);
-  } else {
-    return "err unknown way " + how;
-  }
+  else
+    return "err cannot close by " + how;
   // The window leaves the screen at once, but Wine takes about two seconds to tear the process down,
   // so the exit status is collected later with waitexit and several processes can end together.
-  DWORD start = GetTickCount();
-  while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
-    if (GetTickCount() - start > 10000) return "timeout window still there";
-    Sleep(5);
-  }
+  if (!WaitUntil(10000, 5, [&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); }))
+    return "timeout window still there";
   return "closed " + std::to_string(pid);
 }
 
@@ -279,51 +239,33 @@ std::string Steal() {
     CloseHandle(ready);
   }
   PostThreadMessageA(g_stealerThread, WM_APP, 0, 0);
-  DWORD start = GetTickCount();
-  while (GetForegroundWindow() != g_stealer && GetTickCount() - start < 3000) Sleep(10);
-  return std::string("fg ") + (GetForegroundWindow() == g_stealer ? "1" : "0");
+  return WaitUntil(3000, 10, [] { return GetForegroundWindow() == g_stealer; }) ? "fg 1" : "fg 0";
 }
 
 std::string KillAll() {
-  ProgramWindows();
-  int killed = 0;
-  for (auto& p : g_processes) {
-    if (WaitForSingleObject(p.second, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(p.second, 99);
-      WaitForSingleObject(p.second, 5000);
-      ++killed;
-    }
-    CloseHandle(p.second);
+  for (DWORD pid : ProgramProcesses()) {
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (h && TerminateProcess(h, 99)) WaitForSingleObject(h, 5000);
+    if (h) CloseHandle(h);
   }
+  for (auto& p : g_processes) CloseHandle(p.second);
   g_processes.clear();
-  g_isProgram.clear();
-  return "killed " + std::to_string(killed);
+  return "killed";
 }
 
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    size_t j = line.find(' ', i);
-    if (j == std::string::npos) j = line.size();
-    if (j > i) words.push_back(line.substr(i, j - i));
-    i = j + 1;
-  }
-  return words;
-}
-
-std::string Handle(const std::vector<std::string>& w) {
-  const std::string& cmd = w[0];
-  auto arg = [&](size_t i) { return i < w.size() ? w[i] : std::string(); };
-  if (cmd == "launch") return Launch(Unhex(arg(1)), w.size() > 2 ? atoi(w[2].c_str()) : -1);
+std::string Handle(const std::string& line) {
+  std::istringstream in(line);
+  std::string cmd, a1, a2, a3;
+  in >> cmd >> a1 >> a2 >> a3;
+  auto num = [](const std::string& s) { return static_cast<DWORD>(strtoul(s.c_str(), nullptr, 10)); };
+  if (cmd == "launch") return Launch(Unhex(a1), a2.empty() ? -1 : atoi(a2.c_str()));
   if (cmd == "list") return ListLine();
   if (cmd == "processes") return ProcessesLine();
-  if (cmd == "waitcount") return WaitCount(strtoul(arg(1).c_str(), nullptr, 10), strtoul(arg(2).c_str(), nullptr, 10));
-  if (cmd == "info") return InfoLine(ParseWindow(arg(1).c_str()));
-  if (cmd == "waitname")
-    return WaitName(ParseWindow(arg(1).c_str()), Unhex(arg(2)), strtoul(arg(3).c_str(), nullptr, 10));
-  if (cmd == "close") return Close(ParseWindow(arg(1).c_str()), arg(2));
-  if (cmd == "waitexit") return WaitExit(strtoul(arg(1).c_str(), nullptr, 10), strtoul(arg(2).c_str(), nullptr, 10));
+  if (cmd == "waitcount") return WaitCount(num(a1), num(a2));
+  if (cmd == "info") return InfoLine(ParseWindow(a1));
+  if (cmd == "waitname") return WaitName(ParseWindow(a1), Unhex(a2), num(a3));
+  if (cmd == "close") return Close(ParseWindow(a1), a2);
+  if (cmd == "waitexit") return WaitExit(num(a1), num(a2));
   if (cmd == "steal") return Steal();
   if (cmd == "killall") return KillAll();
   return "err unknown command " + cmd;
@@ -337,16 +279,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_exePath = argv[1];
+  g_exeName = g_exePath.substr(g_exePath.find_last_of("\\/") + 1);
   if (argc > 2) g_workDir = argv[2];
-  Reply("ready");
+  puts("ready");
+  fflush(stdout);
   char line[65536];
   while (fgets(line, sizeof line, stdin)) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::vector<std::string> words = Split(text);
-    if (words.empty()) continue;
-    if (words[0] == "quit") break;
-    Reply(Handle(words));
+    std::string text = line;
+    text.erase(text.find_last_not_of(" \r\n") + 1);
+    if (text == "quit") break;
+    if (!text.empty()) printf("%s\n", Handle(text).c_str());
+    fflush(stdout);
   }
   KillAll();
   return 0;

@@ -7,31 +7,28 @@ the Xlib drag source. Every wait is bounded; the exit status is non-zero when an
 """
 import argparse
 import decimal
+import itertools
 import os
-import select
+import queue
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 
-NO_FILE = {
-    "caption": "QVR Version 1.0",
-    "name": "ファイルをドロップしてください。",
-    "type": "画像情報取得ツール QVR Version 1.0",
-    "size": "??? Byte",
-    "scale": "??? × ??? Pixel",
-    "colors": "??? 色",
-}
-BAD_NAME = "ファイル名が不正です。"
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+UNKNOWN = {"size": "??? Byte", "scale": "??? × ??? Pixel", "colors": "??? 色"}
+NO_FILE = {"caption": "QVR Version 1.0", "name": "ファイルをドロップしてください。",
+           "type": "画像情報取得ツール QVR Version 1.0", **UNKNOWN}
+BAD_NAME = {"caption": "QVR Version 1.0", "name": "ファイル名が不正です。", **UNKNOWN}
 NO_TYPE = "ファイルタイプを取得できません。"
 UNSUPPORTED = "未サポート"
 FIELDS = ("caption", "name", "type", "size", "scale", "colors")
-
-SW_MINIMIZE = 6
-SW_SHOWMINNOACTIVE = 7
+QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 
 
 class Failure(Exception):
@@ -41,6 +38,10 @@ class Failure(Exception):
 def check(cond, message):
     if not cond:
         raise Failure(message)
+
+
+def log(text):
+    print(text, flush=True)
 
 
 def size_text(n):
@@ -58,57 +59,28 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class ImageFile:
+def image(path, scale, colors, size=None):
     """A test file and what the dialog must show for it (the type name is the shell's own)."""
-
-    def __init__(self, path, scale, colors):
-        self.path = path
-        self.name = os.path.basename(path)
-        self.scale = scale
-        self.colors = colors
-
-    def expected(self):
-        return {
-            "caption": "%s - QVR Version 1.0" % self.name,
-            "name": self.name,
-            "size": size_text(os.path.getsize(self.path)),
-            "scale": self.scale,
-            "colors": self.colors,
-        }
+    name = os.path.basename(path)
+    return {"path": path, "caption": "%s - QVR Version 1.0" % name, "name": name,
+            "size": size or size_text(os.path.getsize(path)), "scale": scale, "colors": colors}
 
 
-class Info(dict):
+def parse_info(line):
     """One window as the driver read it: the six texts decoded from code page 932, and its state."""
-
-    @staticmethod
-    def parse(line):
-        check(line.startswith("info "), "driver: %s" % line)
-        info = Info()
-        for word in line.split()[1:]:
-            key, _, value = word.partition("=")
-            if key in FIELDS:
-                raw = bytes.fromhex(value)
-                try:
-                    info[key] = raw.decode("cp932")
-                except UnicodeDecodeError:
-                    info[key] = repr(raw)
-            else:
-                info[key] = value
-        return info
-
-    def show(self):
-        return " | ".join("%s=%r" % (k, self[k]) for k in FIELDS)
+    check(line.startswith("info "), "driver: %s" % line)
+    pairs = (word.partition("=") for word in line.split()[1:])
+    return {k: bytes.fromhex(v).decode("cp932", "backslashreplace") if k in FIELDS else v for k, _, v in pairs}
 
 
-def expect(info, expected, what):
-    wrong = ["%s: %r, expected %r" % (k, info.get(k), v) for k, v in expected.items() if info.get(k) != v]
+def expect(info, want, what):
+    """The window shows `want` (a file: also a shell type name) and some icon, visible and not minimised."""
+    want = dict(want, visible="1", iconic="0")
+    wrong = ["%s: %r, expected %r" % (k, info.get(k), v) for k, v in want.items() if k != "path" and info.get(k) != v]
     check(not wrong, "%s: %s" % (what, "; ".join(wrong)))
-
-
-def expect_file(info, image, what):
-    expect(info, image.expected(), what)
-    check(info["type"] not in ("", NO_TYPE), "%s: no shell type name: %r" % (what, info["type"]))
     check(info["icon"] != "0", "%s: the icon control shows no icon" % what)
+    if "path" in want:
+        check(info["type"] not in ("", NO_TYPE), "%s: no shell type name: %r" % (what, info["type"]))
 
 
 class Session:
@@ -119,93 +91,72 @@ class Session:
         self.tmp = tempfile.mkdtemp(prefix="qvr-e2e-")
         self.files = os.path.join(self.tmp, "files")
         os.makedirs(self.files)
-        self.xvfb = None
-        self.driver = None
-        self.buffer = b""
-        self.env = None
-        self.display = None
+        self.xvfb = self.driver = self.env = None
+        self.lines = queue.Queue()  # the driver's replies, then None when it ends
         self.closed = []  # (pid, way) of windows closed during the current case
 
-    # --- set-up and tear-down -------------------------------------------------------------------
     def start_xvfb(self):
-        candidates = [int(self.args.display)] if self.args.display else range(95, 200)
-        for n in candidates:
+        for n in range(95, 200):
             if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
                 continue
-            proc = subprocess.Popen(
-                ["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"], **QUIET)
             deadline = time.time() + 10
             while time.time() < deadline and proc.poll() is None:
                 if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                    self.xvfb, self.display = proc, ":%d" % n
-                    return
+                    self.xvfb = proc
+                    return ":%d" % n
                 time.sleep(0.05)
             proc.kill()
             proc.wait()
         raise Failure("no free X display for Xvfb")
 
     def start(self):
-        self.start_xvfb()
-        self.env = dict(os.environ)
-        self.env.update({
-            "DISPLAY": self.display,
-            "WINEPREFIX": os.path.join(self.tmp, "prefix"),
-            "WINEDEBUG": "-all",
-            "LC_ALL": "ja_JP.UTF-8",
-            # No Mono or Gecko installer dialogs while the prefix is made.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        })
+        self.env = dict(os.environ, DISPLAY=self.start_xvfb(), WINEPREFIX=os.path.join(self.tmp, "prefix"),
+                        WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko installer dialogs
         self.env.pop("WINESERVER", None)
         started = time.time()
-        subprocess.run([self.args.wine, "wineboot", "-i"], env=self.env, timeout=180,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        self.run(WINE, "wineboot", "-i", timeout=180)
         # The dialog's font is a proportional Gothic; map it to the proportional IPA face, as a
         # Japanese Windows would show it (Wine would otherwise fall back to a wider fixed face).
-        subprocess.run([self.args.wine, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
-                        "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f"], env=self.env, timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run([self.args.wineserver, "-w"], env=self.env, timeout=120, check=True)
-        log("wine prefix ready in %.1f s (display %s, %s)" % (time.time() - started, self.display, self.tmp))
-        self.driver = subprocess.Popen(
-            [self.args.wine, self.args.driver, win_path(self.args.exe), win_path(self.files)],
-            env=self.env, cwd=self.files, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL)
+        self.run(WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                 "/v", "ＭＳ Ｐゴシック", "/d", "IPAPGothic", "/f")
+        self.run(WINESERVER, "-w", timeout=120)
+        log("wine prefix ready in %.1f s (display %s)" % (time.time() - started, self.env["DISPLAY"]))
+        self.driver = subprocess.Popen([WINE, self.args.driver, win_path(self.args.exe), win_path(self.files)],
+                                       env=self.env, cwd=self.files, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        threading.Thread(target=lambda: [*map(self.lines.put, self.driver.stdout), self.lines.put(None)],
+                         daemon=True).start()
         check(self.read_line(60) == "ready", "the dialog driver did not start")
+
+    def run(self, *command, timeout=60, check=True):
+        subprocess.run(command, env=self.env, timeout=timeout, check=check, **QUIET)
 
     def stop(self):
         if self.driver and self.driver.poll() is None:
             try:
                 self.cmd("killall", 30)
-                self.driver.stdin.write(b"quit\n")
-                self.driver.stdin.flush()
-                self.driver.wait(10)
+                self.driver.communicate(b"quit\n", timeout=10)
             except Exception:
                 self.driver.kill()
         if self.env:
-            subprocess.run([self.args.wineserver, "-k"], env=self.env, timeout=30,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.run(WINESERVER, "-k", timeout=30, check=False)
         if self.xvfb:
             self.xvfb.terminate()
             try:
                 self.xvfb.wait(10)
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
-        if not self.args.keep:
-            shutil.rmtree(self.tmp, ignore_errors=True)
+        shutil.rmtree(self.tmp, ignore_errors=True)
 
     # --- the dialog driver --------------------------------------------------------------------------
     def read_line(self, timeout):
-        deadline = time.time() + timeout
-        while b"\n" not in self.buffer:
-            left = deadline - time.time()
-            check(left > 0, "the dialog driver did not answer within %d s" % timeout)
-            ready, _, _ = select.select([self.driver.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.driver.stdout.fileno(), 65536)
-                check(chunk, "the dialog driver ended")
-                self.buffer += chunk
-        line, _, self.buffer = self.buffer.partition(b"\n")
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise Failure("the dialog driver did not answer within %d s" % timeout)
+        check(line is not None, "the dialog driver ended")
         return line.decode("ascii").strip()
 
     def cmd(self, text, timeout=30):
@@ -217,9 +168,7 @@ class Session:
 
     def launch(self, tail, show=None):
         """Starts the program with the exact command line "<exe>" + tail."""
-        line = "launch " + tail.encode("cp932").hex()
-        if show is not None:
-            line += " %d" % show
+        line = "launch " + tail.encode("cp932").hex() + ("" if show is None else " %d" % show)
         return int(self.cmd(line).split()[1])
 
     def windows(self, count, timeout=20):
@@ -234,19 +183,27 @@ class Session:
         """Checks that no further instance starts and no further window appears for a while."""
         deadline = time.time() + seconds
         while time.time() < deadline:
-            found = self.cmd("list").split()[1:]
-            check(len(found) == count, "expected %d window(s), found %d" % (count, len(found)))
-            running = self.cmd("processes").split()[1:]
-            check(len(running) == count, "expected %d process(es) of the program, found %d" % (count, len(running)))
+            for what in ("list", "processes"):
+                found = len(self.cmd(what).split()) - 1
+                check(found == count, "expected %d %s of the program, found %d" % (count, what, found))
             time.sleep(0.1)
 
     def info(self, hwnd):
-        return Info.parse(self.cmd("info " + hwnd))
+        return parse_info(self.cmd("info " + hwnd))
+
+    def expect_windows(self, wants, what):
+        """Waits for one window per entry of `wants`, each showing its entry; returns them by name."""
+        infos = {i["name"]: i for i in map(self.info, self.windows(len(wants)))}
+        check(sorted(infos) == sorted(w["name"] for w in wants), "%s: the windows show %s" % (what, sorted(infos)))
+        for want in wants:
+            expect(infos[want["name"]], want, what)
+        return infos
 
     def wait_name(self, hwnd, name, timeout=10):
         reply = self.cmd("waitname %s %s %d" % (hwnd, name.encode("cp932").hex(), timeout * 1000), timeout + 10)
-        info = Info.parse(reply.replace("timeout ", "", 1))
-        check(not reply.startswith("timeout"), "the window never showed %r; it shows %s" % (name, info.show()))
+        info = parse_info(reply.replace("timeout ", "", 1))
+        check(not reply.startswith("timeout"), "the window never showed %r; it shows %s"
+              % (name, " | ".join("%s=%r" % (k, info[k]) for k in FIELDS)))
         return info
 
     def close(self, hwnd, way):
@@ -255,21 +212,16 @@ class Session:
         check(reply.startswith("closed"), "the window did not go away after closing by %s" % way)
         self.closed.append((int(reply.split()[1]), way))
 
-    def wait_exit(self, pid):
-        reply = self.cmd("waitexit %d 15000" % pid, 30)
-        check(reply != "exit timeout", "process %d did not end" % pid)
-        return int(reply.split()[1])
-
     def check_exits(self):
         """Every closed window's process ends with status 1 (they end in parallel, so wait here)."""
         closed, self.closed = self.closed, []
         for pid, way in closed:
-            status = self.wait_exit(pid)
-            check(status == 1, "exit status %d after closing by %s, expected 1" % (status, way))
+            reply = self.cmd("waitexit %d 15000" % pid, 30)
+            check(reply == "exit 1", "process %d closed by %s: %s, expected exit 1" % (pid, way, reply))
 
     # --- X side -----------------------------------------------------------------------------------------
-    def xdnd(self, *args, timeout=20):
-        proc = subprocess.run([self.args.xdnd, "--timeout", "5000", *args], env=self.env, timeout=timeout,
+    def xdnd(self, *args):
+        proc = subprocess.run([self.args.xdnd, "--timeout", "5000", *args], env=self.env, timeout=20,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         out = proc.stdout.decode().strip()
         check(proc.returncode == 0, "xdnd %s: %s%s" % (" ".join(args), out, proc.stderr.decode().strip()))
@@ -278,19 +230,11 @@ class Session:
     def x_window(self, caption):
         return self.xdnd("--find", caption).split()[1]
 
-    def drop(self, xid, *paths):
-        return self.xdnd("--window", xid, *[os.path.abspath(p) for p in paths])
-
     def screenshot(self, caption, name):
         os.makedirs(self.args.out, exist_ok=True)
         path = os.path.join(self.args.out, name)
-        subprocess.run(["import", "-display", self.display, "-window", self.x_window(caption), path],
-                       env=self.env, timeout=30, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return path
-
-
-def log(text):
-    print(text, flush=True)
+        self.run("import", "-display", self.env["DISPLAY"], "-window", self.x_window(caption), path, timeout=30)
+        log("    screenshot: %s" % path)
 
 
 # --- test files ------------------------------------------------------------------------------------------
@@ -305,274 +249,156 @@ def magick(path, *options, coder=""):
     return path
 
 
+def copy(original, path):
+    shutil.copyfile(original["path"], path)
+    return image(path, original["scale"], original["colors"])
+
+
 def make_files(d):
     """Creates one real file of every format, and the odd names the cases need."""
     def p(name):
         return os.path.join(d, name)
 
-    f = {}
-    f["bmp"] = ImageFile(magick(p("cat.bmp"), "-size", "40x30", "xc:red", "-type", "TrueColor", coder="BMP3:"),
-                         "40 × 30 Pixel", "24 ビットカラー")
+    TRUE = "24 ビットカラー"
+    f = {"bmp": image(magick(p("cat.bmp"), "-size", "40x30", "xc:red", "-type", "TrueColor", coder="BMP3:"),
+                      "40 × 30 Pixel", TRUE)}
+    with open(f["bmp"]["path"], "rb") as fh:
+        head = fh.read(30)
+    check(head[:2] == b"BM" and head[28] == 24, "ImageMagick wrote an unexpected BMP header")
     gif = magick(p("dog.gif"), "-size", "12x7", "gradient:red-blue")
     with open(gif, "rb") as fh:
         packed = fh.read(11)[10]
-    f["gif"] = ImageFile(gif, "12 × 7 Pixel", "16 色" if packed & 0x70 == 0x30 else "256 色")
-    f["png"] = ImageFile(magick(p("bird.png"), "-size", "33x17", "gradient:yellow-green", "-define",
-                                "png:color-type=2", "-depth", "8"), "33 × 17 Pixel", "24 ビットカラー")
-    f["jpg"] = ImageFile(magick(p("fish.jpg"), "-size", "64x48", "gradient:red-blue", "-quality", "85"),
-                         "64 × 48 Pixel", "24 ビットカラー")
+    f["gif"] = image(gif, "12 × 7 Pixel", "16 色" if packed & 0x70 == 0x30 else "256 色")
+    f["png"] = image(magick(p("bird.png"), "-size", "33x17", "gradient:yellow-green", "-define",
+                            "png:color-type=2", "-depth", "8"), "33 × 17 Pixel", TRUE)
+    f["jpg"] = image(magick(p("fish.jpg"), "-size", "64x48", "gradient:red-blue", "-quality", "85"),
+                     "64 × 48 Pixel", TRUE)
     mhdr = b"\x00\x00\x00\x1cMHDR" + (300).to_bytes(4, "big") + (200).to_bytes(4, "big") + bytes(20)
-    f["mng"] = ImageFile(write(p("anim.mng"), b"\x8aMNG\r\n\x1a\n" + mhdr), "300 × 200 Pixel", UNSUPPORTED)
+    f["mng"] = image(write(p("anim.mng"), b"\x8aMNG\r\n\x1a\n" + mhdr), "300 × 200 Pixel", UNSUPPORTED)
     pixia = b"Pixia" + bytes(223) + (1280).to_bytes(4, "little") + (960).to_bytes(4, "little") + bytes(64)
-    f["pxa"] = ImageFile(write(p("paint.pxa"), pixia), "1,280 × 960 Pixel", "24 ビットカラー")
-    f["rif"] = ImageFile(write(p("photo.rif"), b"\x00\x02\x00\x01\x01\xe0\x02\x80" + bytes(56)),
-                         "640 × 480 Pixel", "24 ビットカラー")
-    f["txt"] = ImageFile(write(p("notes.txt"), b"not an image\r\n" * 100), UNSUPPORTED, UNSUPPORTED)
+    f["pxa"] = image(write(p("paint.pxa"), pixia), "1,280 × 960 Pixel", TRUE)
+    f["rif"] = image(write(p("photo.rif"), b"\x00\x02\x00\x01\x01\xe0\x02\x80" + bytes(56)), "640 × 480 Pixel", TRUE)
+    f["txt"] = image(write(p("notes.txt"), b"not an image\r\n" * 100), UNSUPPORTED, UNSUPPORTED)
     f["blank"] = copy(f["gif"], p("holiday photo 2024.gif"))
     f["kanji"] = copy(f["png"], p("表ソ能.png"))
     f["second"] = copy(f["jpg"], p("second-long-name.jpg"))
     f["third"] = copy(f["pxa"], p("third long name.pxa"))
     os.makedirs(p("album"))
-    f["dir"] = ImageFile(p("album"), UNSUPPORTED, UNSUPPORTED)
+    f["dir"] = image(p("album"), UNSUPPORTED, UNSUPPORTED, size="0 Byte")
     return f
 
 
-def copy(image, path):
-    shutil.copyfile(image.path, path)
-    return ImageFile(path, image.scale, image.colors)
-
-
-def check_bmp_header(image):
-    with open(image.path, "rb") as fh:
-        head = fh.read(30)
-    check(head[:2] == b"BM" and head[28] == 24, "ImageMagick wrote an unexpected BMP header")
-
-
-# --- cases --------------------------------------------------------------------------------------------------
-CASES = []
-
-
-def case(fn):
-    CASES.append(fn)
-    return fn
-
-
-@case
-def no_file(s, f):
-    s.launch("")
-    (w,) = s.windows(1)
-    info = s.info(w)
-    expect(info, NO_FILE, "no file")
-    check(info["icon"] != "0", "no file: the icon control shows no icon")
-    log("    screenshot: %s" % s.screenshot(NO_FILE["caption"], "dialog-no-file.png"))
-    s.close(w, "ok")
-
-
-@case
-def command_line_formats(s, f):
-    for key in ("bmp", "gif", "png", "jpg", "mng", "pxa", "rif", "txt"):
-        image = f[key]
-        s.launch(" " + win_path(image.path))
-        (w,) = s.windows(1)
-        expect_file(s.info(w), image, "command line %s" % image.name)
-        if key == "png":
-            log("    screenshot: %s" % s.screenshot(image.expected()["caption"], "dialog-%s.png" % key))
-        s.close(w, "escape")
-
-
-@case
-def quoted_path_with_blanks(s, f):
-    s.launch(' "%s"' % win_path(f["blank"].path))
-    (w,) = s.windows(1)
-    expect_file(s.info(w), f["blank"], "quoted path")
-    s.stays(1)
-
-
-@case
-def missing_file(s, f):
-    missing = os.path.join(s.files, "missing.png")
-    s.launch(" " + win_path(missing))
-    (w,) = s.windows(1)
-    expect(s.info(w), {"caption": "QVR Version 1.0", "name": BAD_NAME, "size": "??? Byte",
-                       "scale": "??? × ??? Pixel", "colors": "??? 色"}, "missing file, plain")
-    s.close(w, "enter")
-    s.launch(' "%s"' % win_path(missing))
-    (w,) = s.windows(1)
-    expect(s.info(w), NO_FILE, "missing file, quoted")
-
-
-@case
-def three_plain_paths(s, f):
-    images = [f["bmp"], f["gif"], f["png"]]
-    s.launch("".join(" " + win_path(i.path) for i in images))
-    shown = {}
-    for w in s.windows(3):
-        info = s.info(w)
-        shown[info["name"]] = (w, info)
-    check(sorted(shown) == sorted(i.name for i in images), "three paths: windows show %s" % sorted(shown))
-    for image in images:
-        expect_file(shown[image.name][1], image, "three paths, %s" % image.name)
-    s.stays(3)
-
-
-@case
-def trailing_space(s, f):
-    s.launch(" %s " % win_path(f["bmp"].path))
-    infos = sorted((s.info(w) for w in s.windows(2)), key=lambda i: i["name"])
-    expect_file(infos[0], f["bmp"], "trailing space, first window")
-    expect(infos[1], NO_FILE, "trailing space, second window")
-    s.stays(2)
-
-
-@case
-def tab_between_paths(s, f):
-    s.launch(" %s\t%s" % (win_path(f["bmp"].path), win_path(f["gif"].path)))
-    (w,) = s.windows(1)
-    expect_file(s.info(w), f["bmp"], "tab between paths")
-    s.stays(1)
-
-
-@case
-def double_byte_name(s, f):
+# --- command-line cases -------------------------------------------------------------------------------
+SW_MINIMIZE, SW_SHOWMINNOACTIVE = 6, 7
+# Case, command-line tail ({key} is that file's Windows path), show command, what the windows show
+# (files or texts), how the window is closed then (None: left open, and no further window may come;
+# "kill": ended without a check) and the screenshot to take.
+LAUNCHES = [
+    ("no_file", "", None, [NO_FILE], "ok", "dialog-no-file.png"),
+    *(("command_line_formats", " {%s}" % k, None, [k], "escape", "dialog-png.png" if k == "png" else None)
+      for k in ("bmp", "gif", "png", "jpg", "mng", "pxa", "rif", "txt")),
+    ("quoted_path_with_blanks", ' "{blank}"', None, ["blank"], None, None),
+    ("missing_file", " {missing}", None, [BAD_NAME], "enter", None),
+    ("missing_file", ' "{missing}"', None, [NO_FILE], None, None),
+    ("three_plain_paths", " {bmp} {gif} {png}", None, ["bmp", "gif", "png"], None, None),
+    ("trailing_space", " {bmp} ", None, ["bmp", NO_FILE], None, None),
+    ("tab_between_paths", " {bmp}\t{gif}", None, ["bmp"], None, None),
     # A relative name, so that the command line starts with a lead byte.
-    s.launch(" " + f["kanji"].name)
-    (w,) = s.windows(1)
-    expect_file(s.info(w), f["kanji"], "relative 表ソ能 name")
-    s.cmd("killall")
-    s.launch(" " + win_path(f["kanji"].path))
-    (w,) = s.windows(1)
-    expect_file(s.info(w), f["kanji"], "absolute 表ソ能 path")
+    ("double_byte_name", " 表ソ能.png", None, ["kanji"], "kill", None),
+    ("double_byte_name", " {kanji}", None, ["kanji"], None, None),
+    ("minimised_show_command", " {png}", SW_SHOWMINNOACTIVE, ["png"], "closebox", None),
+    ("minimised_show_command", " {png}", SW_MINIMIZE, ["png"], "closebox", None),
+]
 
 
-@case
+def run_launches(rows, s, f):
+    paths = {k: win_path(v["path"]) for k, v in f.items()}
+    paths["missing"] = win_path(os.path.join(s.files, "missing.png"))
+    for tail, show, shown, way, shot in rows:
+        tail = tail.format(**paths)
+        wants = [f[w] if isinstance(w, str) else w for w in shown]
+        s.launch(tail, show)
+        infos = s.expect_windows(wants, "command line %r" % tail)
+        if shot:
+            s.screenshot(wants[0]["caption"], shot)
+        if way == "kill":
+            s.cmd("killall")
+        elif way:
+            s.close(infos[wants[0]["name"]]["hwnd"], way)
+        else:
+            s.check_exits()  # a window closed before may still be ending
+            s.stays(len(wants))
+
+
 def four_ways_of_closing(s, f):
     ways = ["ok", "escape", "enter", "closebox"]
     pids = []
     for n, way in enumerate(ways, 1):
         pids.append(s.launch(""))
         s.windows(n)
-    windows = {}
-    for w in s.windows(len(ways)):
-        windows[int(s.info(w)["pid"])] = w
+    windows = {int(i["pid"]): i["hwnd"] for i in map(s.info, s.windows(len(ways)))}
     for pid, way in zip(pids, ways):
         s.close(windows[pid], way)
     # The X close request (what a window manager's close box sends).
-    s.launch(" " + win_path(f["rif"].path))
+    s.launch(" " + win_path(f["rif"]["path"]))
     (w,) = s.windows(1)
     pid = int(s.info(w)["pid"])
-    s.xdnd("--close", s.x_window(f["rif"].expected()["caption"]))
+    s.xdnd("--close", s.x_window(f["rif"]["caption"]))
     s.closed.append((pid, "WM_DELETE_WINDOW"))
 
 
-@case
-def minimised_show_command(s, f):
-    for show in (SW_SHOWMINNOACTIVE, SW_MINIMIZE):
-        s.launch(" " + win_path(f["png"].path), show)
-        (w,) = s.windows(1)
-        info = s.info(w)
-        check(info["visible"] == "1" and info["iconic"] == "0",
-              "show command %d: window visible=%s iconic=%s" % (show, info["visible"], info["iconic"]))
-        expect_file(info, f["png"], "show command %d" % show)
-        s.close(w, "closebox")
-
-
 # --- drops -------------------------------------------------------------------------------------------------
-def window_for_drops(s, image=None):
-    """A fresh window (no file, or showing `image`) and its X window, with another window in front."""
-    s.launch("" if image is None else " " + win_path(image.path))
+def window_for_drops(s, shown=NO_FILE):
+    """A fresh window (no file, or showing a file) and its X window, with another window in front."""
+    s.launch(" " + win_path(shown["path"]) if "path" in shown else "")
     (w,) = s.windows(1)
-    caption = NO_FILE["caption"] if image is None else image.expected()["caption"]
-    xid = s.x_window(caption)
+    xid = s.x_window(shown["caption"])
     check(s.cmd("steal") == "fg 1", "could not put another window in the foreground")
     return w, xid
 
 
-@case
-def drop_one_file(s, f):
-    w, xid = window_for_drops(s)
-    s.drop(xid, f["jpg"].path)
-    info = s.wait_name(w, f["jpg"].name)
-    expect_file(info, f["jpg"], "one file dropped")
-    check(info["fg"] == "1", "the window did not come to the foreground after the drop")
-    s.stays(1)
+def drop(s, w, xid, *images):
+    """Drops the files onto the window; the first must show there, the window in the foreground."""
+    s.xdnd("--window", xid, *[i["path"] for i in images])
+    info = s.wait_name(w, images[0]["name"])
+    expect(info, images[0], "dropped %s" % " + ".join(i["name"] for i in images))
+    check(len(images) > 1 or info["fg"] == "1", "the window did not come to the foreground after the drop")
+    return info
 
 
-@case
-def drop_three_files(s, f):
-    w, xid = window_for_drops(s)
-    images = [f["bmp"], f["second"], f["third"]]
-    s.drop(xid, *(i.path for i in images))
-    expect_file(s.wait_name(w, images[0].name), images[0], "three dropped, first")
-    others = {}
-    for other in s.windows(3):
-        if other != w:
-            info = s.info(other)
-            others[info["name"]] = info
-    for image in images[1:]:
-        check(image.name in others, "no window shows %s; the new windows show %s" % (image.name, sorted(others)))
-        expect_file(others[image.name], image, "three dropped, new window")
-    s.stays(3)
+# Case, file shown before the drops, then the drops in order (each one list of files).
+DROPS = [
+    ("drop_one_file", None, [["jpg"]]),
+    ("drop_three_files", None, [["bmp", "second", "third"]]),
+    ("drop_replaces_everything", "bmp", [["gif"]]),
+    ("drop_odd_names", None, [["kanji"], ["blank"]]),
+    ("drop_directory_and_text", None, [["dir"], ["txt"]]),
+]
 
 
-@case
-def drop_replaces_everything(s, f):
-    w, xid = window_for_drops(s, f["bmp"])
+def run_drops(start, drops, s, f):
+    w, xid = window_for_drops(s, f[start] if start else NO_FILE)
     before = s.info(w)
-    s.drop(xid, f["gif"].path)
-    after = s.wait_name(w, f["gif"].name)
-    expect_file(after, f["gif"], "drop onto a window showing a file")
-    same = [k for k in FIELDS + ("icon",) if before[k] == after[k]]
-    check(not same, "fields not replaced by the drop: %s" % same)
+    for keys in drops:
+        images = [f[k] for k in keys]
+        after = drop(s, w, xid, *images)
+        if len(images) > 1:  # the others go to one new window each
+            s.expect_windows(images, "dropped, new windows")
+    if start:
+        same = [k for k in FIELDS + ("icon",) if before[k] == after[k]]
+        check(not same, "fields not replaced by the drop: %s" % same)
+    s.stays(max(len(d) for d in drops))
 
 
-@case
-def drop_odd_names(s, f):
+def many_drops(count, s, f):
+    """Drops `count` distinct files one after another onto one window; each must show, no icon leak."""
+    os.makedirs(os.path.join(s.files, str(count)))
+    images = [copy(f["bmp"], os.path.join(s.files, str(count), "drop%03d.bmp" % i)) for i in range(count)]
     w, xid = window_for_drops(s)
-    for image in (f["kanji"], f["blank"]):
-        s.drop(xid, image.path)
-        expect_file(s.wait_name(w, image.name), image, "dropped %s" % image.name)
-    s.stays(1)
-
-
-@case
-def drop_directory_and_text(s, f):
-    w, xid = window_for_drops(s)
-    s.drop(xid, f["dir"].path)
-    info = s.wait_name(w, f["dir"].name)
-    expect(info, {"caption": "album - QVR Version 1.0", "size": "0 Byte", "scale": UNSUPPORTED,
-                  "colors": UNSUPPORTED}, "dropped directory")
-    check(info["type"] not in ("", NO_TYPE), "dropped directory: no shell type name")
-    s.drop(xid, f["txt"].path)
-    expect_file(s.wait_name(w, f["txt"].name), f["txt"], "dropped text file")
-    s.stays(1)
-
-
-def drop_many(s, f, count, tag):
-    """Drops `count` distinct files one after another; returns the icon handles shown."""
-    folder = os.path.join(s.files, tag)
-    os.makedirs(folder, exist_ok=True)
-    images = [copy(f["bmp"], os.path.join(folder, "%s%03d.bmp" % (tag, i))) for i in range(count)]
-    w, xid = window_for_drops(s)
-    icons = []
-    for image in images:
-        s.drop(xid, image.path)
-        icons.append(int(s.wait_name(w, image.name)["icon"], 16))
-    info = s.info(w)
-    expect_file(info, images[-1], "after %d drops" % count)
-    s.stays(1, 0.5)
-    return icons
-
-
-@case
-def twenty_drops(s, f):
-    drop_many(s, f, 20, "twenty")
-
-
-@case
-def five_hundred_drops(s, f):
-    count = s.args.drops
     started = time.time()
-    icons = drop_many(s, f, count, "many")
+    icons = [int(drop(s, w, xid, i)["icon"], 16) for i in images]
+    expect(s.info(w), images[-1], "after %d drops" % count)
+    s.stays(1, 0.5)
     # Wine's user handles are an index into one table (low 16 bits) and a generation count. A released
     # icon frees its index for the next one, so the icons shown cycle through a few indices; a leaked
     # icon keeps its index, and every drop would take a new one.
@@ -584,6 +410,14 @@ def five_hundred_drops(s, f):
           % (len(indices), count))
 
 
+CASES = [(name, lambda s, f, rows=[r[1:] for r in rows]: run_launches(rows, s, f))
+         for name, rows in itertools.groupby(LAUNCHES, key=lambda r: r[0])]
+CASES.insert(-1, ("four_ways_of_closing", four_ways_of_closing))
+CASES += [(name, lambda s, f, a=start, d=drops: run_drops(a, d, s, f)) for name, start, drops in DROPS]
+CASES += [("twenty_drops", lambda s, f: many_drops(20, s, f)),
+          ("five_hundred_drops", lambda s, f: many_drops(500, s, f))]
+
+
 # --- main ----------------------------------------------------------------------------------------------------
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
@@ -591,44 +425,33 @@ def main():
     ap.add_argument("--driver", required=True, help="the dialog driver (Win32 helper)")
     ap.add_argument("--xdnd", required=True, help="the Xlib drag source")
     ap.add_argument("--out", required=True, help="folder for the screenshots")
-    ap.add_argument("--wine", default=shutil.which("wine64") or "/usr/lib/wine/wine64")
-    ap.add_argument("--wineserver", default=shutil.which("wineserver") or "/usr/lib/wine/wineserver")
-    ap.add_argument("--display", help="X display number to use (default: the first free from 95)")
-    ap.add_argument("--drops", type=int, default=500, help="drops in the long drop case")
-    ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
     ap.add_argument("cases", nargs="*", help="names of the cases to run (default: all)")
     args = ap.parse_args()
     for name in ("exe", "driver", "xdnd", "out"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
-
     for tool in ("Xvfb", "convert", "import"):
         check(shutil.which(tool), "%s is missing (tools/install-deps.sh installs it)" % tool)
-    for path in (args.exe, args.driver, args.xdnd, args.wine, args.wineserver):
+    for path in (args.exe, args.driver, args.xdnd, WINE, WINESERVER):
         check(os.path.exists(path), "%s is missing" % path)
 
-    selected = [c for c in CASES if not args.cases or c.__name__ in args.cases]
+    selected = [(n, c) for n, c in CASES if not args.cases or n in args.cases]
     session = Session(args)
-    failed = []
-    passed = 0
-    started = time.time()
+    failed, passed, started = [], 0, time.time()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
     try:
         files = make_files(session.files)
-        check_bmp_header(files["bmp"])
         session.start()
-        for c in selected:
+        for name, run in selected:
             t = time.time()
             try:
-                c(session, files)
+                run(session, files)
                 session.check_exits()
                 passed += 1
-                log("PASS %-26s %5.1f s" % (c.__name__, time.time() - t))
-            except Failure as e:
-                failed.append(c.__name__)
-                log("FAIL %-26s %5.1f s: %s" % (c.__name__, time.time() - t, e))
-            except Exception:
-                failed.append(c.__name__)
-                log("FAIL %-26s %5.1f s:\n%s" % (c.__name__, time.time() - t, traceback.format_exc()))
+                log("PASS %-26s %5.1f s" % (name, time.time() - t))
+            except Exception as e:
+                failed.append(name)
+                detail = e if isinstance(e, Failure) else "\n" + traceback.format_exc()
+                log("FAIL %-26s %5.1f s: %s" % (name, time.time() - t, detail))
             session.closed = []
             session.cmd("killall", 60)
     except (Failure, subprocess.SubprocessError, OSError) as e:

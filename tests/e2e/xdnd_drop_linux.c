@@ -1,7 +1,7 @@
 /* Drops files onto an X window through the XDND protocol, the way a desktop's file manager does.
  *
- *   qvr_xdnd_drop --find NAME [--timeout MS]           prints the window whose title is NAME
- *   qvr_xdnd_drop --window ID|--name NAME [--timeout MS] PATH...   drops the files, in order
+ *   qvr_xdnd_drop [--timeout MS] --find NAME           prints the window whose title is NAME
+ *   qvr_xdnd_drop [--timeout MS] --window ID PATH...   drops the files (absolute paths), in order
  *   qvr_xdnd_drop --close ID                           asks the window to close (WM_DELETE_WINDOW)
  *
  * Every wait is bounded. Exit status 0 when the target accepted and finished the drop. */
@@ -14,14 +14,18 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-#include <unistd.h>
 
 enum { kXdndVersion = 5 };
+enum { aAware, aProxy, aEnter, aPosition, aStatus, aLeave, aDrop, aFinished, aSelection, aActionCopy, aUriList,
+       aTargets, aNetWmName, aUtf8, aWmProtocols, aDeleteWindow, kAtomCount };
+static char *atomNames[kAtomCount] = {
+    "XdndAware",      "XdndProxy",     "XdndEnter",   "XdndPosition", "XdndStatus",   "XdndLeave",
+    "XdndDrop",       "XdndFinished",  "XdndSelection", "XdndActionCopy", "text/uri-list", "TARGETS",
+    "_NET_WM_NAME",   "UTF8_STRING",   "WM_PROTOCOLS", "WM_DELETE_WINDOW"};
+static Atom atoms[kAtomCount];
 
 static Display *dpy;
 static Window root, source;
-static Atom aAware, aProxy, aEnter, aPosition, aStatus, aLeave, aDrop, aFinished, aSelection, aActionCopy, aUriList,
-    aTargets, aNetWmName, aUtf8, aWmProtocols, aDeleteWindow;
 static long timeoutMs = 5000;
 static char *uriList;
 static size_t uriListLength;
@@ -30,30 +34,6 @@ static long NowMs(void) {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
-static void SleepMs(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, NULL);
-}
-
-static void InternAtoms(void) {
-  aAware = XInternAtom(dpy, "XdndAware", False);
-  aProxy = XInternAtom(dpy, "XdndProxy", False);
-  aEnter = XInternAtom(dpy, "XdndEnter", False);
-  aPosition = XInternAtom(dpy, "XdndPosition", False);
-  aStatus = XInternAtom(dpy, "XdndStatus", False);
-  aLeave = XInternAtom(dpy, "XdndLeave", False);
-  aDrop = XInternAtom(dpy, "XdndDrop", False);
-  aFinished = XInternAtom(dpy, "XdndFinished", False);
-  aSelection = XInternAtom(dpy, "XdndSelection", False);
-  aActionCopy = XInternAtom(dpy, "XdndActionCopy", False);
-  aUriList = XInternAtom(dpy, "text/uri-list", False);
-  aTargets = XInternAtom(dpy, "TARGETS", False);
-  aNetWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
-  aUtf8 = XInternAtom(dpy, "UTF8_STRING", False);
-  aWmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
-  aDeleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
 }
 
 /* Reads a 32-bit property of one item; 0 when absent. */
@@ -69,27 +49,21 @@ static unsigned long ReadCardinal(Window w, Atom property, Atom type) {
   return value;
 }
 
-/* The window's title as UTF-8 (caller frees), from _NET_WM_NAME or else WM_NAME. */
-static char *WindowTitle(Window w) {
+/* Whether the window's title, from _NET_WM_NAME (UTF-8) or else WM_NAME, is NAME. */
+static int HasTitle(Window w, const char *name) {
   Atom actual;
-  int format;
+  int format, same = 0;
   unsigned long count, after;
   unsigned char *data = NULL;
-  if (XGetWindowProperty(dpy, w, aNetWmName, 0, 4096, False, aUtf8, &actual, &format, &count, &after, &data) ==
-          Success &&
-      data && actual == aUtf8) {
-    char *title = strndup((char *)data, count);
-    XFree(data);
-    return title;
-  }
+  char *plain = NULL;
+  if (XGetWindowProperty(dpy, w, atoms[aNetWmName], 0, 4096, False, atoms[aUtf8], &actual, &format, &count, &after,
+                         &data) == Success && data && actual == atoms[aUtf8])
+    same = strlen(name) == count && memcmp(data, name, count) == 0;
+  else if (XFetchName(dpy, w, &plain) && plain)
+    same = strcmp(plain, name) == 0;
   if (data) XFree(data);
-  char *name = NULL;
-  if (XFetchName(dpy, w, &name) && name) {
-    char *title = strdup(name);
-    XFree(name);
-    return title;
-  }
-  return NULL;
+  if (plain) XFree(plain);
+  return same;
 }
 
 /* The one viewable top-level window titled NAME; 0 when there is none, -1 when several. */
@@ -100,76 +74,47 @@ static long FindByTitle(const char *name) {
   if (!XQueryTree(dpy, root, &root, &parent, &children, &n)) return 0;
   for (unsigned int i = 0; i < n; ++i) {
     XWindowAttributes attr;
-    if (!XGetWindowAttributes(dpy, children[i], &attr) || attr.map_state != IsViewable) continue;
-    char *title = WindowTitle(children[i]);
-    if (title && strcmp(title, name) == 0) found = found ? -1 : (long)children[i];
-    free(title);
+    if (XGetWindowAttributes(dpy, children[i], &attr) && attr.map_state == IsViewable && HasTitle(children[i], name))
+      found = found ? -1 : (long)children[i];
   }
   if (children) XFree(children);
   return found;
 }
 
-static Window WaitForTitle(const char *name) {
-  long deadline = NowMs() + timeoutMs;
-  for (;;) {
-    long w = FindByTitle(name);
-    if (w == -1) {
-      fprintf(stderr, "xdnd: several windows are titled \"%s\"\n", name);
-      return 0;
-    }
-    if (w) return (Window)w;
-    if (NowMs() > deadline) {
-      fprintf(stderr, "xdnd: no window titled \"%s\" within %ld ms\n", name, timeoutMs);
-      return 0;
-    }
-    SleepMs(20);
-  }
+static int Find(const char *name) {
+  long deadline = NowMs() + timeoutMs, w;
+  while (!(w = FindByTitle(name)) && NowMs() < deadline) poll(NULL, 0, 20);
+  if (w > 0) printf("window 0x%lx\n", (unsigned long)w);
+  else if (w < 0) fprintf(stderr, "xdnd: several windows are titled \"%s\"\n", name);
+  else fprintf(stderr, "xdnd: no window titled \"%s\" within %ld ms\n", name, timeoutMs);
+  return w > 0 ? 0 : 1;
 }
 
+/* Adds file://PATH, percent-encoded, to the uri list. */
 static void AppendUri(const char *path) {
-  static const char hex[] = "0123456789ABCDEF";
-  char cwd[4096] = "";
-  if (path[0] != '/' && !getcwd(cwd, sizeof cwd)) cwd[0] = 0;
-  size_t need = uriListLength + 8 + 3 * (strlen(cwd) + 1 + strlen(path)) + 3;
-  uriList = realloc(uriList, need);
+  uriList = realloc(uriList, uriListLength + 7 + 3 * strlen(path) + 3);
   uriListLength += (size_t)sprintf(uriList + uriListLength, "file://");
-  for (int part = 0; part < 2; ++part) {
-    const unsigned char *p = (const unsigned char *)(part == 0 ? cwd : path);
-    if (part == 1 && cwd[0]) uriList[uriListLength++] = '/';
-    for (; *p; ++p) {
-      if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') || strchr("/-._~", *p)) {
-        uriList[uriListLength++] = (char)*p;
-      } else {
-        uriList[uriListLength++] = '%';
-        uriList[uriListLength++] = hex[*p >> 4];
-        uriList[uriListLength++] = hex[*p & 15];
-      }
-    }
+  for (const unsigned char *p = (const unsigned char *)path; *p; ++p) {
+    if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') || strchr("/-._~", *p))
+      uriList[uriListLength++] = (char)*p;
+    else
+      uriListLength += (size_t)sprintf(uriList + uriListLength, "%%%02X", *p);
   }
-  uriList[uriListLength++] = '\r';
-  uriList[uriListLength++] = '\n';
-  uriList[uriListLength] = 0;
+  uriListLength += (size_t)sprintf(uriList + uriListLength, "\r\n");
 }
 
 static void ServeSelection(const XSelectionRequestEvent *req) {
-  XSelectionEvent reply;
-  memset(&reply, 0, sizeof reply);
-  reply.type = SelectionNotify;
-  reply.display = req->display;
-  reply.requestor = req->requestor;
-  reply.selection = req->selection;
-  reply.target = req->target;
-  reply.time = req->time;
-  reply.property = req->property ? req->property : req->target;
-  if (req->target == aUriList) {
-    XChangeProperty(dpy, req->requestor, reply.property, aUriList, 8, PropModeReplace, (unsigned char *)uriList,
-                    (int)uriListLength);
-  } else if (req->target == aTargets) {
-    Atom targets[2] = {aTargets, aUriList};
+  XSelectionEvent reply = {.type = SelectionNotify, .display = req->display, .requestor = req->requestor,
+                           .selection = req->selection, .target = req->target, .time = req->time,
+                           .property = req->property ? req->property : req->target};
+  Atom targets[2] = {atoms[aTargets], atoms[aUriList]};
+  if (req->target == atoms[aUriList])
+    XChangeProperty(dpy, req->requestor, reply.property, atoms[aUriList], 8, PropModeReplace,
+                    (unsigned char *)uriList, (int)uriListLength);
+  else if (req->target == atoms[aTargets])
     XChangeProperty(dpy, req->requestor, reply.property, XA_ATOM, 32, PropModeReplace, (unsigned char *)targets, 2);
-  } else {
+  else
     reply.property = None;
-  }
   XSendEvent(dpy, req->requestor, False, NoEventMask, (XEvent *)&reply);
   XFlush(dpy);
 }
@@ -198,40 +143,32 @@ static Time ServerTime(void) {
   XEvent ev;
   XChangeProperty(dpy, source, XA_WM_NAME, XA_STRING, 8, PropModeAppend, (unsigned char *)"", 0);
   XFlush(dpy);
-  long deadline = NowMs() + timeoutMs;
-  while (NowMs() < deadline) {
+  for (long deadline = NowMs() + timeoutMs; NowMs() < deadline; poll(NULL, 0, 1))
     if (XCheckTypedWindowEvent(dpy, source, PropertyNotify, &ev)) return ev.xproperty.time;
-    SleepMs(1);
-  }
   return CurrentTime;
 }
 
-static void SendXdnd(Window dest, Window target, Atom type, long l1, long l2, long l3, long l4) {
-  XEvent ev;
-  memset(&ev, 0, sizeof ev);
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = target;
-  ev.xclient.message_type = type;
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = (long)source;
-  ev.xclient.data.l[1] = l1;
-  ev.xclient.data.l[2] = l2;
-  ev.xclient.data.l[3] = l3;
-  ev.xclient.data.l[4] = l4;
+/* Sends a 32-bit client message about `window` to `dest` (the window itself or its XDND proxy). */
+static void SendClient(Window dest, Window window, int type, long l0, long l1, long l2, long l3, long l4) {
+  XEvent ev = {.xclient = {.type = ClientMessage, .window = window, .message_type = atoms[type], .format = 32,
+                           .data.l = {l0, l1, l2, l3, l4}}};
   XSendEvent(dpy, dest, False, NoEventMask, &ev);
-  XFlush(dpy);
+  XSync(dpy, False);
+}
+
+static int Fail(const char *message, Window dest, Window target) {
+  fprintf(stderr, "xdnd: %s\n", message);
+  if (dest) SendClient(dest, target, aLeave, (long)source, 0, 0, 0, 0);
+  return 1;
 }
 
 static int Drop(Window target) {
-  unsigned long version = ReadCardinal(target, aAware, XA_ATOM);
-  if (!version) {
-    fprintf(stderr, "xdnd: window 0x%lx does not accept drops (no XdndAware)\n", (unsigned long)target);
-    return 1;
-  }
+  unsigned long version = ReadCardinal(target, atoms[aAware], XA_ATOM);
+  if (!version) return Fail("the window does not accept drops (no XdndAware)", 0, 0);
   if (version > kXdndVersion) version = kXdndVersion;
   Window dest = target;
-  Window proxy = (Window)ReadCardinal(target, aProxy, XA_WINDOW);
-  if (proxy && (Window)ReadCardinal(proxy, aProxy, XA_WINDOW) == proxy) dest = proxy;
+  Window proxy = (Window)ReadCardinal(target, atoms[aProxy], XA_WINDOW);
+  if (proxy && (Window)ReadCardinal(proxy, atoms[aProxy], XA_WINDOW) == proxy) dest = proxy;
 
   int x = 0, y = 0;
   Window child;
@@ -239,85 +176,44 @@ static int Drop(Window target) {
   XGetWindowAttributes(dpy, target, &attr);
   XTranslateCoordinates(dpy, target, root, attr.width / 2, attr.height / 2, &x, &y, &child);
 
-  long started = NowMs();
   Time now = ServerTime();
-  XSetSelectionOwner(dpy, aSelection, source, now);
-  if (XGetSelectionOwner(dpy, aSelection) != source) {
-    fprintf(stderr, "xdnd: could not own XdndSelection\n");
-    return 1;
-  }
-  SendXdnd(dest, target, aEnter, (long)(version << 24), (long)aUriList, None, None);
-  SendXdnd(dest, target, aPosition, 0, (x << 16) | (y & 0xFFFF), (long)now, (long)aActionCopy);
-  XClientMessageEvent status;
-  if (!WaitForMessage(aStatus, &status)) {
-    fprintf(stderr, "xdnd: no XdndStatus within %ld ms\n", timeoutMs);
-    SendXdnd(dest, target, aLeave, 0, 0, 0, 0);
-    return 1;
-  }
-  if (!(status.data.l[1] & 1)) {
-    fprintf(stderr, "xdnd: the target refused the drop\n");
-    SendXdnd(dest, target, aLeave, 0, 0, 0, 0);
-    return 1;
-  }
-  SendXdnd(dest, target, aDrop, 0, (long)now, 0, 0);
-  XClientMessageEvent finished;
-  if (!WaitForMessage(aFinished, &finished)) {
-    fprintf(stderr, "xdnd: no XdndFinished within %ld ms\n", timeoutMs);
-    return 1;
-  }
-  char *action = finished.data.l[2] ? XGetAtomName(dpy, (Atom)finished.data.l[2]) : NULL;
-  printf("dropped window=0x%lx accepted=%ld action=%s ms=%ld\n", (unsigned long)target, finished.data.l[1] & 1,
-         action ? action : "None", NowMs() - started);
-  if (action) XFree(action);
-  return (finished.data.l[1] & 1) ? 0 : 1;
-}
-
-static int CloseWindow(Window w) {
-  XEvent ev;
-  memset(&ev, 0, sizeof ev);
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = w;
-  ev.xclient.message_type = aWmProtocols;
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = (long)aDeleteWindow;
-  ev.xclient.data.l[1] = CurrentTime;
-  XSendEvent(dpy, w, False, NoEventMask, &ev);
-  XSync(dpy, False);
-  return 0;
+  XSetSelectionOwner(dpy, atoms[aSelection], source, now);
+  if (XGetSelectionOwner(dpy, atoms[aSelection]) != source) return Fail("could not own XdndSelection", 0, 0);
+  long me = (long)source;
+  SendClient(dest, target, aEnter, me, (long)(version << 24), (long)atoms[aUriList], None, None);
+  SendClient(dest, target, aPosition, me, 0, (x << 16) | (y & 0xFFFF), (long)now, (long)atoms[aActionCopy]);
+  XClientMessageEvent reply;
+  if (!WaitForMessage(atoms[aStatus], &reply)) return Fail("no XdndStatus in time", dest, target);
+  if (!(reply.data.l[1] & 1)) return Fail("the target refused the drop", dest, target);
+  SendClient(dest, target, aDrop, me, 0, (long)now, 0, 0);
+  if (!WaitForMessage(atoms[aFinished], &reply)) return Fail("no XdndFinished in time", 0, 0);
+  return (reply.data.l[1] & 1) ? 0 : Fail("the target did not accept the drop", 0, 0);
 }
 
 int main(int argc, char **argv) {
-  const char *findName = NULL, *targetName = NULL;
+  const char *findName = NULL;
   Window target = 0, closeTarget = 0;
   int i = 1;
-  for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
-    if (i + 1 >= argc) break;
-    if (!strcmp(argv[i], "--find")) findName = argv[++i];
-    else if (!strcmp(argv[i], "--name")) targetName = argv[++i];
-    else if (!strcmp(argv[i], "--window")) target = (Window)strtoul(argv[++i], NULL, 0);
-    else if (!strcmp(argv[i], "--close")) closeTarget = (Window)strtoul(argv[++i], NULL, 0);
-    else if (!strcmp(argv[i], "--timeout")) timeoutMs = strtol(argv[++i], NULL, 10);
+  for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+    if (!strcmp(argv[i], "--find")) findName = argv[i + 1];
+    else if (!strcmp(argv[i], "--window")) target = (Window)strtoul(argv[i + 1], NULL, 0);
+    else if (!strcmp(argv[i], "--close")) closeTarget = (Window)strtoul(argv[i + 1], NULL, 0);
+    else if (!strcmp(argv[i], "--timeout")) timeoutMs = strtol(argv[i + 1], NULL, 10);
     else break;
   }
-  if (!findName && !closeTarget && ((!target && !targetName) || i >= argc)) {
-    fprintf(stderr, "usage: %s --find NAME | --close ID | (--window ID | --name NAME) [--timeout MS] PATH...\n",
-            argv[0]);
+  if (!findName && !closeTarget && (!target || i >= argc)) {
+    fprintf(stderr, "usage: %s [--timeout MS] (--find NAME | --close ID | --window ID PATH...)\n", argv[0]);
     return 2;
   }
-  dpy = XOpenDisplay(NULL);
-  if (!dpy) {
-    fprintf(stderr, "xdnd: cannot open display\n");
-    return 1;
-  }
+  if (!(dpy = XOpenDisplay(NULL))) return Fail("cannot open display", 0, 0);
   root = DefaultRootWindow(dpy);
-  InternAtoms();
-  if (closeTarget) return CloseWindow(closeTarget);
-  if (findName) {
-    Window w = WaitForTitle(findName);
-    if (w) printf("window 0x%lx\n", (unsigned long)w);
-    return w ? 0 : 1;
+  XInternAtoms(dpy, atomNames, kAtomCount, False, atoms);
+  if (closeTarget) {
+    /* What a window manager's close box sends; destroying Wine's X window would leave the process hanging. */
+    SendClient(closeTarget, closeTarget, aWmProtocols, (long)atoms[aDeleteWindow], CurrentTime, 0, 0, 0);
+    return 0;
   }
-  if (!target && !(target = WaitForTitle(targetName))) return 1;
+  if (findName) return Find(findName);
   for (; i < argc; ++i) AppendUri(argv[i]);
   source = XCreateSimpleWindow(dpy, root, 0, 0, 1, 1, 0, 0, 0);
   XSelectInput(dpy, source, PropertyChangeMask);
