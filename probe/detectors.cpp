@@ -2,7 +2,6 @@
 
 #include "platform_probe.h"
 
-#include <cstdio>
 #include <cstring>
 
 static char ToLowerAscii(char c)
@@ -57,73 +56,54 @@ static uint32_t ReadBe32(unsigned char* bytes)
     return ReadLe32(bytes);
 }
 
-// Length of a read is never checked: `bytes` starts zeroed, so what a short file did not
-// deliver reads as 0 ("not determined") rather than as stale data.
-static void ReadAt(FILE* file, long offset, unsigned char* bytes, size_t count)
-{
-    fseek(file, offset, SEEK_SET);
-    size_t delivered = fread(bytes, 1, count, file);
-    (void)delivered;
-}
-
-// Opens the file when its name ends in `extension` and its first bytes are `signature`. The
-// name is tested first, so a file of another format is never opened; a mismatching one is
-// closed again.
-static FILE* OpenFormat(const char* path, const char* extension, const unsigned char* signature,
-                        size_t length)
+// Reads the first `count` bytes of the file when its name ends in `extension` and the file
+// begins with `signature`. The name is tested first, so a file of another format is never
+// opened; one read serves the signature and every field. Bytes that a short file does not hold
+// read as 0 ("not determined") rather than as stale data.
+static bool ReadFormatHeader(const char* path, const char* extension, const unsigned char* signature,
+                             size_t signatureLength, unsigned char* header, size_t count)
 {
     if (!HasExtension(path, extension))
-        return nullptr;
-    FILE* file = OpenHeaderStream(path);
-    if (!file)
-        return nullptr;
-    unsigned char head[8] = {0};
-    ReadAt(file, 0, head, length);
-    if (memcmp(head, signature, length) != 0) {
-        fclose(file);
-        return nullptr;
-    }
-    return file;
+        return false;
+    HeaderFile file;
+    if (!OpenHeaderFile(path, &file))
+        return false;
+    memset(header, 0, count);
+    size_t delivered = ReadHeaderBytes(&file, 0, header, count);
+    CloseHeaderFile(&file);
+    return delivered >= signatureLength && memcmp(header, signature, signatureLength) == 0;
 }
 
 int ProbeBmp(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'B', 'M'};
-    FILE* file = OpenFormat(path, "bmp", signature, sizeof signature);
-    if (!file)
+    unsigned char header[30];
+    if (!ReadFormatHeader(path, "bmp", signature, sizeof signature, header, sizeof header))
         return 0;
-    // Header size, then the fields of either the 40-byte (or later) header or the old 12-byte
-    // core header, whose 16-bit unsigned fields stand at other offsets.
-    unsigned char header[16] = {0};
-    ReadAt(file, 14, header, sizeof header);
-    if (ReadLe32(header) == 12) {
-        info->width = static_cast<int32_t>(ReadLe16(header + 4));
-        info->height = static_cast<int32_t>(ReadLe16(header + 6));
-        info->depth = ReadLe16(header + 10);
+    // The header size at 14 tells the old 12-byte core header, whose 16-bit unsigned fields
+    // stand at other offsets, from every later header with its signed 32-bit fields.
+    if (ReadLe32(header + 14) == 12) {
+        info->width = static_cast<int32_t>(ReadLe16(header + 18));
+        info->height = static_cast<int32_t>(ReadLe16(header + 20));
+        info->depth = ReadLe16(header + 24);
     } else {
-        info->width = static_cast<int32_t>(ReadLe32(header + 4));
-        info->height = static_cast<int32_t>(ReadLe32(header + 8));
-        info->depth = ReadLe16(header + 14);
+        info->width = static_cast<int32_t>(ReadLe32(header + 18));
+        info->height = static_cast<int32_t>(ReadLe32(header + 22));
+        info->depth = ReadLe16(header + 28);
     }
-    fclose(file);
     return 1;
 }
 
 int ProbeGif(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'G', 'I', 'F'};
-    FILE* file = OpenFormat(path, "gif", signature, sizeof signature);
-    if (!file)
+    unsigned char header[11];
+    if (!ReadFormatHeader(path, "gif", signature, sizeof signature, header, sizeof header))
         return 0;
-    unsigned char size[4] = {0};
-    unsigned char packed[1] = {0};
-    ReadAt(file, 6, size, sizeof size);
-    ReadAt(file, 10, packed, sizeof packed);
-    fclose(file);
-    info->width = static_cast<int32_t>(ReadLe16(size));
-    info->height = static_cast<int32_t>(ReadLe16(size + 2));
+    info->width = static_cast<int32_t>(ReadLe16(header + 6));
+    info->height = static_cast<int32_t>(ReadLe16(header + 8));
     // Colour resolution 3 (4 bits per primary) is the only one told apart.
-    info->depth = (packed[0] & 0x70) == 0x30 ? 4 : 8;
+    info->depth = (header[10] & 0x70) == 0x30 ? 4 : 8;
     return 1;
 }
 
@@ -132,31 +112,23 @@ static const unsigned char g_mngSignature[] = {0x8A, 'M', 'N', 'G', 0x0D, 0x0A, 
 
 int ProbePng(ImageInfo* info, const char* path)
 {
-    FILE* file = OpenFormat(path, "png", g_pngSignature, sizeof g_pngSignature);
-    if (!file)
+    unsigned char header[26];
+    if (!ReadFormatHeader(path, "png", g_pngSignature, sizeof g_pngSignature, header, sizeof header))
         return 0;
-    unsigned char size[8] = {0};
-    unsigned char format[2] = {0};
-    ReadAt(file, 16, size, sizeof size);
-    ReadAt(file, 24, format, sizeof format);
-    fclose(file);
-    info->width = static_cast<int32_t>(ReadBe32(size));
-    info->height = static_cast<int32_t>(ReadBe32(size + 4));
+    info->width = static_cast<int32_t>(ReadBe32(header + 16));
+    info->height = static_cast<int32_t>(ReadBe32(header + 20));
     // Truecolour (types 2 and 6) has three samples per pixel; alpha is not counted.
-    info->depth = (format[1] & 0x03) == 0x02 ? format[0] * 3u : format[0];
+    info->depth = (header[25] & 0x03) == 0x02 ? header[24] * 3u : header[24];
     return 1;
 }
 
 int ProbeMng(ImageInfo* info, const char* path)
 {
-    FILE* file = OpenFormat(path, "mng", g_mngSignature, sizeof g_mngSignature);
-    if (!file)
+    unsigned char header[24];
+    if (!ReadFormatHeader(path, "mng", g_mngSignature, sizeof g_mngSignature, header, sizeof header))
         return 0;
-    unsigned char size[8] = {0};
-    ReadAt(file, 16, size, sizeof size);
-    fclose(file);
-    info->width = static_cast<int32_t>(ReadBe32(size));
-    info->height = static_cast<int32_t>(ReadBe32(size + 4));
+    info->width = static_cast<int32_t>(ReadBe32(header + 16));
+    info->height = static_cast<int32_t>(ReadBe32(header + 20));
     info->flags |= INFO_COLORS_UNSUPPORTED;
     return 1;
 }
@@ -164,14 +136,11 @@ int ProbeMng(ImageInfo* info, const char* path)
 int ProbePixia(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {'P', 'i', 'x', 'i', 'a'};
-    FILE* file = OpenFormat(path, "pxa", signature, sizeof signature);
-    if (!file)
+    unsigned char header[236];
+    if (!ReadFormatHeader(path, "pxa", signature, sizeof signature, header, sizeof header))
         return 0;
-    unsigned char size[8] = {0};
-    ReadAt(file, 228, size, sizeof size);
-    fclose(file);
-    info->width = static_cast<int32_t>(ReadLe32(size));
-    info->height = static_cast<int32_t>(ReadLe32(size + 4));
+    info->width = static_cast<int32_t>(ReadLe32(header + 228));
+    info->height = static_cast<int32_t>(ReadLe32(header + 232));
     info->depth = 24;
     return 1;
 }
@@ -179,15 +148,12 @@ int ProbePixia(ImageInfo* info, const char* path)
 int ProbeRif(ImageInfo* info, const char* path)
 {
     static const unsigned char signature[] = {0x00, 0x02, 0x00, 0x01};
-    FILE* file = OpenFormat(path, "rif", signature, sizeof signature);
-    if (!file)
+    unsigned char header[8];
+    if (!ReadFormatHeader(path, "rif", signature, sizeof signature, header, sizeof header))
         return 0;
-    unsigned char size[4] = {0};
-    ReadAt(file, 4, size, sizeof size);
-    fclose(file);
     // Height first, then width.
-    info->height = static_cast<int32_t>(ReadBe16(size));
-    info->width = static_cast<int32_t>(ReadBe16(size + 2));
+    info->height = static_cast<int32_t>(ReadBe16(header + 4));
+    info->width = static_cast<int32_t>(ReadBe16(header + 6));
     info->depth = 24;
     return 1;
 }

@@ -27,6 +27,8 @@ struct ImageInfo {
     int32_t height;                     // 0 = not determined; a negative header value stays negative
     uint32_t depth;                     // bits per pixel; 0 = not determined
     uint32_t flags;                     // ImageInfoFlags
+    uint32_t fileSizeHigh;              // high 32 bits of the size; only tools that print the
+                                        // whole size read it, the panel never does
 };
 
 // Fills `info` for `path`. 1 when a detector recognised the file, else 0; the record carries

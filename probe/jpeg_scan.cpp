@@ -2,60 +2,48 @@
 
 #include "platform_probe.h"
 
-#include <cstdio>
 #include <cstring>
 
-// The walk over the marker segments only ever moves forward, so the file is read once,
-// front to back, through a window, and the walk's steps cost no file operations of their own.
+// The walk over the marker segments only ever moves forward. It reads the file through a window
+// whose reads start small and grow while the walk goes on, so a frame header near the start
+// costs one small read, and segment bodies that the walk jumps over are never read.
+static const size_t JPEG_FIRST_READ = 4096;
 static const size_t JPEG_WINDOW_SIZE = 64 * 1024;
 
 struct JpegWindow {
-    FILE* file;
-    uint64_t base;  // file offset of data[0]
-    size_t count;   // bytes held in data
-    bool ended;     // the file has delivered its last byte
+    const HeaderFile* file;
+    uint64_t base;   // file offset of data[0]
+    size_t count;    // bytes held in data
+    size_t readSize; // size of the next read
+    bool ended;      // a read came back short: nothing lies beyond base + count
     unsigned char data[JPEG_WINDOW_SIZE];
 };
 
-// Reads up to `count` bytes behind the held ones; a short read means the end of the file.
-static size_t ReadMore(JpegWindow* window, unsigned char* into, size_t count)
-{
-    size_t delivered = fread(into, 1, count, window->file);
-    if (delivered < count)
-        window->ended = true;
-    return delivered;
-}
-
-// Makes the bytes from `offset` on (offset >= base) available, up to `wanted` (at most 16).
+// Makes the bytes from `offset` on available, up to `wanted` (at most the window size).
 // Returns how many are held from `offset` on: fewer than wanted only at the end of the file.
 static size_t HoldBytes(JpegWindow* window, uint64_t offset, size_t wanted)
 {
-    uint64_t skip = offset - window->base;
-    if (skip + wanted <= window->count)
-        return wanted;
-    if (skip >= window->count) {
-        // Everything held lies before `offset`: read over the gap. An offset past the end of
-        // the file holds nothing, as a seek past the end followed by a read would.
-        uint64_t gap = skip - window->count;
-        window->base += window->count;
-        window->count = 0;
-        while (gap > 0 && !window->ended) {
-            size_t ask = gap < JPEG_WINDOW_SIZE ? static_cast<size_t>(gap) : JPEG_WINDOW_SIZE;
-            size_t delivered = ReadMore(window, window->data, ask);
-            window->base += delivered;
-            gap -= delivered;
-        }
-        if (gap > 0)
-            return 0;
+    if (offset >= window->base && offset - window->base <= window->count) {
+        size_t skip = static_cast<size_t>(offset - window->base);
+        if (skip + wanted <= window->count)
+            return wanted;
+        memmove(window->data, window->data + skip, window->count - skip);
+        window->count -= skip;
     } else {
-        size_t keep = window->count - static_cast<size_t>(skip);
-        memmove(window->data, window->data + skip, keep);
-        window->base = offset;
-        window->count = keep;
+        window->count = 0;
+        window->ended = false;
     }
-    while (window->count < wanted && !window->ended)
-        window->count += ReadMore(window, window->data + window->count,
-                                  JPEG_WINDOW_SIZE - window->count);
+    window->base = offset;
+    while (window->count < wanted && !window->ended) {
+        size_t room = JPEG_WINDOW_SIZE - window->count;
+        size_t ask = window->readSize < room ? window->readSize : room;
+        size_t delivered = ReadHeaderBytes(window->file, window->base + window->count,
+                                           window->data + window->count, ask);
+        window->count += delivered;
+        window->ended = delivered < ask;
+        if (window->readSize < JPEG_WINDOW_SIZE)
+            window->readSize *= 2;
+    }
     return window->count < wanted ? window->count : wanted;
 }
 
@@ -70,28 +58,19 @@ static size_t CountZeroBytes(const unsigned char* bytes, size_t count)
     return run;
 }
 
-// Offset of the first non-zero byte at or after `offset`, or the end of the file. The three
-// zero bytes before `offset` stay held, so the walk can read a head that starts among them.
+// Offset of the first non-zero byte at or after `offset`, or the end of the file.
 static uint64_t SkipZeroRun(JpegWindow* window, uint64_t offset)
 {
     for (;;) {
-        if (offset == window->base + window->count && !window->ended) {
-            // Everything held is zero: a hole of a sparse file need not be read at all.
-            uint64_t next = SkipFileHole(window->file, offset);
-            if (next > offset) {
-                memset(window->data, 0, 3);
-                window->base = next - 3;
-                window->count = 3;
-                offset = next;
-            }
-        }
-        if (HoldBytes(window, offset - 3, 4) < 4)
+        if (HoldBytes(window, offset, 1) == 0)
             return offset;
         size_t at = static_cast<size_t>(offset - window->base);
         size_t run = CountZeroBytes(window->data + at, window->count - at);
         offset += run;
         if (at + run < window->count)
             return offset;
+        // Everything held is zero: a hole of a sparse file need not be read at all.
+        offset = SkipFileHole(window->file, offset);
     }
 }
 
@@ -133,26 +112,25 @@ int ProbeJpeg(ImageInfo* info, const char* path)
 {
     if (!HasExtension(path, "jpg") && !HasExtension(path, "jpeg"))
         return 0;
-    FILE* file = OpenHeaderStream(path);
-    if (!file)
+    HeaderFile file;
+    if (!OpenHeaderFile(path, &file))
         return 0;
     JpegWindow window;
-    window.file = file;
+    window.file = &file;
     window.base = 0;
     window.count = 0;
+    window.readSize = JPEG_FIRST_READ;
     window.ended = false;
-    fseek(file, 0, SEEK_SET);
 
     unsigned char head[10] = {0};
-    size_t held = HoldBytes(&window, 0, sizeof head);
-    memcpy(head, window.data, held);
+    memcpy(head, window.data, HoldBytes(&window, 0, sizeof head));
     if (head[0] != 0xFF || head[1] != 0xD8 || memcmp(head + 6, "\x4A\x46\x49\x46", 4) != 0) {
-        fclose(file);
+        CloseHeaderFile(&file);
         return 0;
     }
     unsigned char frame[5] = {0};
     bool found = FindFrameHeader(&window, frame);
-    fclose(file);
+    CloseHeaderFile(&file);
 
     if (found) {
         ReverseBytes(frame, 2);

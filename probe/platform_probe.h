@@ -2,31 +2,49 @@
 // the build picks the file (Win32 shell and kernel on Windows, GIO and POSIX on Linux).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 enum {
     PLATFORM_TEXT_SIZE = 260, // room for any name or type text a platform query returns
 };
+
+// The driver brackets every probe with these two calls. In between, the shell query, the file
+// search and the detectors' open all work on one look at the file taken by BeginFileProbe, so
+// the file that is read is the file that was looked at, even when the path is replaced
+// meanwhile. Calls outside such a bracket take a look of their own.
+void BeginFileProbe(const char* path);
+void EndFileProbe();
 
 // Asks the shell for the file's large icon and type name (code page 932). Returns 1 when the
 // shell answered: *icon then owns a new icon handle. Returns 0 otherwise and writes nothing.
 int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE]);
 
 // Searches the file system for `path`. Returns 1 when found, with the file's own name as the
-// file system stores it (code page 932, may still hold a directory part) and the low 32 bits of
-// its size. Returns 0 when nothing was found.
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow);
+// file system stores it (code page 932, may still hold a directory part) and its whole size.
+// Returns 0 when nothing was found.
+int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size);
 
-// Opens `path` for reading header bytes ("rb", shared). Null when it cannot be opened, and for
-// anything but a regular file: a directory, FIFO or device is never opened by a detector.
-FILE* OpenHeaderStream(const char* path);
+// A file opened for reading header bytes: the platform's handle and nothing else.
+struct HeaderFile {
+    intptr_t handle;
+};
 
-// The stream stands at `offset`. When a hole of a sparse file starts there, moves the stream
-// over it to the next byte that may hold data, or to the end of the file, and returns that
-// offset; otherwise, or when the platform cannot tell, returns `offset` with the stream unmoved.
-// The bytes passed over read as zero.
-uint64_t SkipFileHole(FILE* stream, uint64_t offset);
+// Opens `path` for reading, leaving other readers and writers free to open it. Returns 1 when
+// a regular disk file was opened; 0 otherwise, and for anything else (a directory, FIFO,
+// device, socket or pseudo-file), which is never opened for reading at all.
+int OpenHeaderFile(const char* path, HeaderFile* file);
+
+// Reads up to `count` bytes at `offset` from the start of the file; fewer only at its end.
+// Returns the number of bytes read.
+size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count);
+
+// When a hole of a sparse file starts at `offset`, returns the offset of the next byte that may
+// hold data, or the size of the file when only the hole is left; the bytes in between read as
+// zero. Otherwise, or when the platform cannot tell, returns `offset`.
+uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset);
+
+void CloseHeaderFile(HeaderFile* file);
 
 // Gives back an icon handle that QueryShellFileInfo handed over.
 void ReleaseShellIcon(void* icon);

@@ -10,8 +10,11 @@
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <iconv.h>
+#include <linux/magic.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 enum {
@@ -111,12 +114,64 @@ static ShellType* FindShellType(const char* contentType)
     return slot;
 }
 
+// One look at a path: an O_PATH descriptor, which neither opens the file for reading nor has
+// any effect on a FIFO or device, and what fstat says of that very inode.
+struct FileLook {
+    const char* path; // null: no look taken
+    int fd;           // -1: the path could not be looked up
+    struct stat status;
+};
+
+static FileLook g_probeLook = {nullptr, -1, {}};
+
+static void TakeLook(const char* path, FileLook* look)
+{
+    look->path = path;
+    look->fd = open(path, O_PATH | O_CLOEXEC);
+    if (look->fd >= 0 && fstat(look->fd, &look->status) != 0) {
+        close(look->fd);
+        look->fd = -1;
+    }
+}
+
+static void DropLook(FileLook* look)
+{
+    if (look->fd >= 0)
+        close(look->fd);
+    look->path = nullptr;
+    look->fd = -1;
+}
+
+// The probe's look when it is of `path`, else a look of its own taken into `own`.
+static const FileLook* LookAt(const char* path, FileLook* own)
+{
+    if (g_probeLook.path && strcmp(g_probeLook.path, path) == 0)
+        return &g_probeLook;
+    TakeLook(path, own);
+    return own;
+}
+
+void BeginFileProbe(const char* path)
+{
+    DropLook(&g_probeLook);
+    TakeLook(path, &g_probeLook);
+}
+
+void EndFileProbe()
+{
+    DropLook(&g_probeLook);
+}
+
 int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
-    struct stat status;
-    if (stat(path, &status) != 0)
+    FileLook own = {nullptr, -1, {}};
+    const FileLook* look = LookAt(path, &own);
+    if (look->fd < 0) {
+        DropLook(&own);
         return 0;
-    gchar* contentType = GuessContentType(path, status.st_mode);
+    }
+    gchar* contentType = GuessContentType(path, look->status.st_mode);
+    DropLook(&own);
     if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
@@ -130,10 +185,18 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
     return 1;
 }
 
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
+int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
+    FileLook own = {nullptr, -1, {}};
+    const FileLook* look = LookAt(path, &own);
     struct stat status;
-    if (stat(path, &status) != 0 && lstat(path, &status) != 0)
+    bool found = look->fd >= 0;
+    if (found)
+        status = look->status;
+    else
+        found = lstat(path, &status) == 0; // a dangling symbolic link is still a directory entry
+    DropLook(&own);
+    if (!found)
         return 0;
     // A backslash is an ordinary name character here, but a separator to the display-name
     // step: show it as the full-width reverse solidus so the name stays whole.
@@ -146,48 +209,113 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t
     }
     ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
     g_free(name);
-    *sizeLow = static_cast<uint32_t>(static_cast<uint64_t>(status.st_size) & 0xFFFFFFFFu);
+    *size = static_cast<uint64_t>(status.st_size);
     return 1;
 }
 
-FILE* OpenHeaderStream(const char* path)
+// Kernel interfaces dressed as files: reading one can have effects (/proc/kmsg consumes the
+// kernel's messages) and none holds an image.
+static bool IsPseudoFileSystem(unsigned long type)
 {
-    // Only regular files are opened: opening a device can have side effects, and opening a FIFO
-    // blocks. O_NONBLOCK and the second look cover a path replaced in between; on a regular file
-    // the flag has no effect, so it can stay set.
-    struct stat status;
-    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
-        return nullptr;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
-        return nullptr;
+    static const unsigned long pseudo[] = {
+        PROC_SUPER_MAGIC, SYSFS_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC,
+        CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, BPF_FS_MAGIC, PSTOREFS_MAGIC, EFIVARFS_MAGIC,
+        SELINUX_MAGIC, SMACK_MAGIC, 0x62656570 /* configfs */, 0x65735543 /* fusectl */,
+        0x42494e4d /* binfmt_misc */,
+    };
+    for (unsigned long known : pseudo) {
+        if (type == known)
+            return true;
     }
-    FILE* stream = fdopen(fd, "rb");
-    if (!stream)
-        close(fd);
-    return stream;
+    return false;
 }
-uint64_t SkipFileHole(FILE* stream, uint64_t offset)
+
+// Whether the file system holding the looked-at descriptor is a pseudo-file system. The answer
+// is remembered per device: a run meets only a few.
+static bool OnPseudoFileSystem(const FileLook* look)
 {
-    // The stream may hold bytes read ahead, so the descriptor's position is its own: the query
-    // below puts it back before the stream itself is moved.
-    int fd = fileno(stream);
-    off_t position = lseek(fd, 0, SEEK_CUR);
-    if (position == -1)
-        return offset;
-    off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
-    bool onlyHoleLeft = data == -1 && errno == ENXIO;
+    enum { SLOTS = 8 };
+    static struct { dev_t device; bool known, pseudo; } s_devices[SLOTS];
+    static unsigned s_next;
+    for (const auto& entry : s_devices) {
+        if (entry.known && entry.device == look->status.st_dev)
+            return entry.pseudo;
+    }
+    struct statfs fileSystem;
+    if (fstatfs(look->fd, &fileSystem) != 0)
+        return true; // cannot tell: do not read
+    auto& slot = s_devices[s_next++ % SLOTS];
+    slot.device = look->status.st_dev;
+    slot.known = true;
+    slot.pseudo = IsPseudoFileSystem(static_cast<unsigned long>(fileSystem.f_type));
+    return slot.pseudo;
+}
+
+// Opens the looked-at inode for reading through its O_PATH descriptor, so that no other file
+// can be swapped in under the path. Without /proc the path is opened again, and the result is
+// kept only when it is the same inode; O_NONBLOCK and O_NOCTTY keep that open harmless should a
+// FIFO or terminal be swapped in meanwhile.
+static int ReopenForReading(const FileLook* look)
+{
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    char procPath[32];
+    snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", look->fd);
+    int fd = open(procPath, flags);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    fd = open(look->path, flags);
     struct stat status;
-    if (onlyHoleLeft && fstat(fd, &status) == 0)
-        data = status.st_size;
-    if (lseek(fd, position, SEEK_SET) != position)
-        return offset; // cannot happen for a regular file; the stream stays where it was
-    if (data <= static_cast<off_t>(offset) || fseeko(stream, data, SEEK_SET) != 0)
-        return offset;
-    return static_cast<uint64_t>(data);
+    if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_dev != look->status.st_dev ||
+                    status.st_ino != look->status.st_ino)) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+int OpenHeaderFile(const char* path, HeaderFile* file)
+{
+    FileLook own = {nullptr, -1, {}};
+    const FileLook* look = LookAt(path, &own);
+    int fd = -1;
+    if (look->fd >= 0 && S_ISREG(look->status.st_mode) && !OnPseudoFileSystem(look))
+        fd = ReopenForReading(look);
+    DropLook(&own);
+    file->handle = fd;
+    return fd >= 0;
+}
+
+size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
+{
+    size_t total = 0;
+    while (total < count) {
+        ssize_t got = pread(static_cast<int>(file->handle), bytes + total, count - total,
+                            static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        total += static_cast<size_t>(got);
+    }
+    return total;
+}
+
+uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset)
+{
+    int fd = static_cast<int>(file->handle);
+    off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data == -1 && errno == ENXIO) {
+        struct stat status; // only a hole is left: the end of the file
+        if (fstat(fd, &status) == 0)
+            data = status.st_size;
+    }
+    return data > static_cast<off_t>(offset) ? static_cast<uint64_t>(data) : offset;
+}
+
+void CloseHeaderFile(HeaderFile* file)
+{
+    close(static_cast<int>(file->handle));
+    file->handle = -1;
 }
 
 void ReleaseShellIcon(void* icon)

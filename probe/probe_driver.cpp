@@ -1,5 +1,7 @@
 #include "image_info.h"
 
+#include "platform_probe.h"
+
 #include <cstring>
 
 typedef int (*ProbeStep)(ImageInfo* info, const char* path);
@@ -13,13 +15,17 @@ static const ProbeStep g_detectors[] = {
 int ProbeImageFile(ImageInfo* info, const char* path)
 {
     memset(info, 0, sizeof *info);
+    BeginFileProbe(path);
     int shellAnswered = GetShellFileFacts(info, path);
+    int recognised = 0;
     for (ProbeStep detect : g_detectors) {
-        if (detect(info, path))
-            return 1;
+        recognised = detect(info, path);
+        if (recognised)
+            break;
     }
+    EndFileProbe();
     // Without the shell's facts the panel shows placeholders instead of "unsupported".
-    if (shellAnswered)
+    if (!recognised && shellAnswered)
         info->flags |= INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED;
-    return 0;
+    return recognised;
 }

@@ -35,14 +35,15 @@ int GetShellFileFacts(ImageInfo* info, const char* path)
     }
 
     char found[PLATFORM_TEXT_SIZE] = "";
-    uint32_t sizeLow = 0;
-    if (!FindFileEntry(path, found, &sizeLow)) {
+    uint64_t size = 0;
+    if (!FindFileEntry(path, found, &size)) {
         CopyTextFitted(info->name, sizeof info->name, "ファイル名が不正です。");
         info->flags |= INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
         return 0;
     }
     found[PLATFORM_TEXT_SIZE - 1] = '\0';
     CopyTextFitted(info->name, sizeof info->name, FindDisplayName(found));
-    info->fileSize = sizeLow;
+    info->fileSize = static_cast<uint32_t>(size);
+    info->fileSizeHigh = static_cast<uint32_t>(size >> 32);
     return result;
 }

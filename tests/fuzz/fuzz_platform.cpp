@@ -4,7 +4,9 @@
 
 #include "cp932_text.h"
 
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZE])
@@ -14,25 +16,40 @@ int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZ
     return 1;
 }
 
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
+int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     struct stat status;
     if (stat(path, &status) != 0)
         return 0;
     const char* slash = strrchr(path, '/');
     CopyTextFitted(foundName, PLATFORM_TEXT_SIZE, slash ? slash + 1 : path);
-    *sizeLow = static_cast<uint32_t>(status.st_size);
+    *size = static_cast<uint64_t>(status.st_size);
     return 1;
 }
 
-FILE* OpenHeaderStream(const char* path)
+void BeginFileProbe(const char*) {}
+void EndFileProbe() {}
+
+int OpenHeaderFile(const char* path, HeaderFile* file)
 {
-    return fopen(path, "rb");
+    file->handle = open(path, O_RDONLY | O_CLOEXEC);
+    return file->handle >= 0;
 }
 
-uint64_t SkipFileHole(FILE*, uint64_t offset)
+size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
+{
+    ssize_t got = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+uint64_t SkipFileHole(const HeaderFile*, uint64_t offset)
 {
     return offset;
+}
+
+void CloseHeaderFile(HeaderFile* file)
+{
+    close(static_cast<int>(file->handle));
 }
 
 void ReleaseShellIcon(void*) {}

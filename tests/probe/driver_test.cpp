@@ -59,7 +59,7 @@ TEST_P(DriverTest, RecordStates)
     std::string path = dir.Write(c.fileName, c.bytes);
     g_fake.shellAnswers = c.shellAnswers;
     g_fake.fileFound = c.fileFound;
-    g_fake.sizeLow = 777;
+    g_fake.size = 777;
     ImageInfo info = MarkedRecord(); // a previous file's facts must not survive
 
     EXPECT_EQ(ProbeImageFile(&info, path.c_str()), c.result);

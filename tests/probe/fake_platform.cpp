@@ -3,6 +3,8 @@
 #include "platform_probe.h"
 
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 FakePlatform g_fake;
 
@@ -17,26 +19,38 @@ int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZ
     return 1;
 }
 
-int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint32_t* sizeLow)
+int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     ++g_fake.searches;
     if (!g_fake.fileFound)
         return 0;
     strncpy(foundName, g_fake.foundName.c_str(), PLATFORM_TEXT_SIZE - 1);
     foundName[PLATFORM_TEXT_SIZE - 1] = '\0';
-    *sizeLow = g_fake.sizeLow;
+    *size = g_fake.size;
     return 1;
 }
 
-FILE* OpenHeaderStream(const char* path)
+void BeginFileProbe(const char*) { ++g_fake.probes; }
+void EndFileProbe() { --g_fake.probes; }
+
+int OpenHeaderFile(const char* path, HeaderFile* file)
 {
     ++g_fake.opens;
-    return fopen(path, "rb");
+    file->handle = open(path, O_RDONLY | O_CLOEXEC);
+    return file->handle >= 0;
 }
 
-uint64_t SkipFileHole(FILE*, uint64_t offset)
+size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
+{
+    ssize_t got = pread(int(file->handle), bytes, count, off_t(offset));
+    return got > 0 ? size_t(got) : 0;
+}
+
+uint64_t SkipFileHole(const HeaderFile*, uint64_t offset)
 {
     return offset; // the walk reads every zero
 }
+
+void CloseHeaderFile(HeaderFile* file) { close(int(file->handle)); }
 
 void ReleaseShellIcon(void*) {}

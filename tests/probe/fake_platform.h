@@ -11,10 +11,11 @@ struct FakePlatform {
     void* icon = reinterpret_cast<void*>(0x1234);
     bool fileFound = true;
     std::string foundName = "found.png"; // as the search reports it, may hold a directory part
-    uint32_t sizeLow = 0;
+    uint64_t size = 0;
     int shellQueries = 0;
     int searches = 0;
-    int opens = 0;                       // OpenHeaderStream calls that reached the file system
+    int opens = 0;                       // OpenHeaderFile calls that reached the file system
+    int probes = 0;                      // BeginFileProbe calls not yet ended
 };
 
 extern FakePlatform g_fake;

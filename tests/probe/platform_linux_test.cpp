@@ -104,7 +104,8 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     std::vector<std::string> paths = {directory, fifo, device, fifoLink};
     paths.insert(paths.end(), watched.begin() + 2, watched.end());
     for (const std::string& path : paths) {
-        EXPECT_EQ(OpenHeaderStream(path.c_str()), nullptr) << path;
+        HeaderFile file;
+        EXPECT_EQ(OpenHeaderFile(path.c_str(), &file), 0) << path;
         int result = 1;
         auto start = Clock::now();
         ImageInfo info = ProbeWithin(path, 10, &result);
