@@ -89,6 +89,7 @@ TEST_F(FakeReset, DisplayNameAfterTheLastSeparatorCutToFit)
     const struct { std::string found, shown; } table[] = {
         {"plain.png", "plain.png"}, {"dir\\sub\\c.png", "c.png"}, {"表.png", "表.png"}, {"表ソ能", "表ソ能"},
         {"d\\表\\ソ能.jpg", "ソ能.jpg"}, {"\x95\x5C", "\x95\x5C"},
+        {"d\\\xFA\x5C\xFB\x5C\xFC\x4B.png", "\xFA\x5C\xFB\x5C\xFC\x4B.png"}, // the last lead bytes: 纊 犾 and FC 4B
         {"\xB1\\b", "b"}, // half-width katakana is a single byte: the 0x5C after it separates
         {"dir\\", ""}, {"\\", ""},
         {std::string(259, 'n'), std::string(255, 'n')},
