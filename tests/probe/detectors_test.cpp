@@ -60,10 +60,8 @@ struct DetectorCase {
 };
 
 const DetectorCase kCases[] = {
-    {"bmp 24-bit", ProbeBmp, "a.bmp", Bmp(640, 480, 24), 1, 640, 480, 24},
-    {"bmp top-down keeps negative height", ProbeBmp, "a.bmp", Bmp(640, uint32_t(-480), 8), 1, 640, -480, 8},
-    {"bmp upper-case extension", ProbeBmp, "A.BMP", Bmp(2, 3, 1), 1, 2, 3, 1},
-    {"bmp without a dot", ProbeBmp, "picturebmp", Bmp(5, 6, 32), 1, 5, 6, 32},
+    {"bmp named in capitals", ProbeBmp, "A.BMP", Bmp(640, 480, 24), 1, 640, 480, 24},
+    {"bmp top-down, no dot before bmp", ProbeBmp, "topdownbmp", Bmp(640, uint32_t(-480), 8), 1, 640, -480, 8},
     // The old 12-byte core header has unsigned 16-bit fields at other offsets; every other size
     // (the 16-byte short form of its successor included) has signed 32-bit fields.
     {"bmp 12-byte core header", ProbeBmp, "core.bmp",
@@ -74,7 +72,6 @@ const DetectorCase kCases[] = {
     {"bmp cut inside the height", ProbeBmp, "cut.bmp", Truncated(Bmp(640, 0x01020304, 24), 24), 1, 640, 0x0304, 0},
     {"bmp holding a png", ProbeBmp, "png.bmp", Png(1, 1), 0, 0, 0, 0},
     {"bmp shorter than its signature", ProbeBmp, "b.bmp", {'B'}, 0, 0, 0, 0},
-    {"bmp extension only", ProbeBmp, "a.bmpx", Bmp(1, 1, 1), 0, 0, 0, 0},
     {"gif", ProbeGif, "a.gif", Gif(320, 200), 1, 320, 200, 8},
     {"gif version unchecked", ProbeGif, "a.gif", Header(13, {{0, {'G', 'I', 'F', 'x', 'x', 'x'}}, {6, Le16(65535)}, {10, {0xB3}}}), 1, 65535, 0, 4},
     {"gif cut after the signature", ProbeGif, "a.gif", {'G', 'I', 'F'}, 1, 0, 0, 8},
@@ -92,13 +89,11 @@ const DetectorCase kCases[] = {
     {"rif signature 00 03 00 01", ProbeRif, "a.rif", {0x00, 0x03, 0x00, 0x01, 0x01, 0xE0, 0x02, 0x80}, 0, 0, 0, 0},
     {"rif signature of zeros", ProbeRif, "a.rif", {0, 0, 0, 0, 0x01, 0xE0, 0x02, 0x80}, 0, 0, 0, 0},
     {"jpeg baseline colour", ProbeJpeg, "a.jpg", Cat({kJfif, kTables, Frame(0xC0, 480, 640, 3), kSos}), 1, 640, 480, 24},
-    {"jpeg baseline grey", ProbeJpeg, "a.JPG", Cat({kJfif, Frame(0xC0, 480, 640, 1), kSos}), 1, 640, 480, 8},
+    {"jpeg grey, upper-case, no dot", ProbeJpeg, "greyJPG", Cat({kJfif, Frame(0xC0, 480, 640, 1), kSos}), 1, 640, 480, 8},
     {"jpeg four components", ProbeJpeg, "a.Jpeg", Cat({kJfif, Frame(0xC0, 2, 65535, 4), kSos}), 1, 65535, 2, 8},
-    {"jpeg without a dot", ProbeJpeg, "photojpg", Cat({kJfif, Frame(0xC0, 7, 9, 3)}), 1, 9, 7, 24},
     {"jpe is no jpeg name", ProbeJpeg, "a.jpe", Cat({kJfif, Frame(0xC0, 7, 9, 3)}), 0, 0, 0, 0},
     {"jpeg zero lines", ProbeJpeg, "a.jpg", Cat({kJfif, Frame(0xC0, 0, 300, 3), kSos}), 1, 300, 0, 24},
     {"jpeg progressive gives zeros", ProbeJpeg, "a.jpg", Cat({kJfif, kTables, Frame(0xC2, 480, 640, 3), kSos}), 1, 0, 0, 0},
-    {"jpeg extended sequential gives zeros", ProbeJpeg, "a.jpg", Cat({kJfif, Frame(0xC1, 480, 640, 3), kSos}), 1, 0, 0, 0},
     {"jpeg exif first", ProbeJpeg, "a.jpg", Cat({kSoi, {0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f', 0, 0}, Bytes(10, 0), Frame(0xC0, 1, 1, 3)}), 0, 0, 0, 0},
     {"jpeg without start of image", ProbeJpeg, "a.jpg", Bytes(kApp0.begin(), kApp0.begin() + 8), 0, 0, 0, 0},
     {"jpeg of nine bytes", ProbeJpeg, "a.jpg", Truncated(kJfif8, 9), 0, 0, 0, 0},
