@@ -38,6 +38,10 @@ int ProbeImageFile(ImageInfo* info, const char* path);
 // Icon, type name, display name and size. 1 when the shell answered and the file was found.
 int GetShellFileFacts(ImageInfo* info, const char* path);
 
+// What GetShellFileFacts writes when the shell does not answer, and when the file is not found.
+inline constexpr char INFO_NO_TYPE_NAME_TEXT[] = "ファイルタイプを取得できません。";
+inline constexpr char INFO_BAD_FILE_NAME_TEXT[] = "ファイル名が不正です。";
+
 // Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged.
 int ProbeBmp(ImageInfo* info, const char* path);
 int ProbeGif(ImageInfo* info, const char* path);

@@ -2,6 +2,7 @@
 #include "platform_probe.h"
 
 #include "cp932_text.h"
+#include "device_names.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -21,6 +22,9 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
 
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
+    // One path names one file: a pattern is not searched, lest its first match stand in for it.
+    if (HasWildcard(path))
+        return 0;
     WIN32_FIND_DATAA findData;
     HANDLE search = FindFirstFileA(path, &findData);
     if (search == INVALID_HANDLE_VALUE)
@@ -38,6 +42,10 @@ void EndFileProbe() {}
 
 int OpenHeaderFile(const char* path, HeaderFile* file)
 {
+    // Opening a device may already wait on it (a serial port, a console), so such a name is refused
+    // before CreateFileA; whatever still gets opened is checked on the handle.
+    if (NamesDosDevice(path) || InDeviceNamespace(path) || HasWildcard(path))
+        return 0;
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)

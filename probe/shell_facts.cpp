@@ -29,7 +29,7 @@ int GetShellFileFacts(ImageInfo* info, const char* path)
         info->icon = icon;
         CopyTextFitted(info->typeName, sizeof info->typeName, text);
     } else {
-        CopyTextFitted(info->typeName, sizeof info->typeName, "ファイルタイプを取得できません。");
+        CopyTextFitted(info->typeName, sizeof info->typeName, INFO_NO_TYPE_NAME_TEXT);
         info->flags |= INFO_DEFAULT_ICON;
         result = 0;
     }
@@ -37,7 +37,7 @@ int GetShellFileFacts(ImageInfo* info, const char* path)
     char found[PLATFORM_TEXT_SIZE] = "";
     uint64_t size = 0;
     if (!FindFileEntry(path, found, &size)) {
-        CopyTextFitted(info->name, sizeof info->name, "ファイル名が不正です。");
+        CopyTextFitted(info->name, sizeof info->name, INFO_BAD_FILE_NAME_TEXT);
         info->flags |= INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "cp932_text.h"
+#include "device_names.h"
 
 #include <cstring>
 
@@ -62,6 +63,9 @@ void ParseQuoted(const char* args, StartCommand* start, char* quotedText, size_t
         memcpy(quotedText, args + 1, textLength);
         quotedText[textLength] = '\0';
     }
+    // The short-form conversion may look a pattern up and return its first match.
+    if (HasWildcard(quotedText))
+        quotedText[0] = '\0';
 }
 
 } // namespace

@@ -24,8 +24,9 @@ const char* SkipProgramName(const char* commandLine);
 
 // Decides what the command line `args` (without the program's name) asks for.
 // Quoted form: the text between the first byte and the last byte is copied into `quotedText`
-// (capacity bytes, terminator included) for the short-form conversion; when it does not fit,
-// `quotedText` is left empty, as a path that cannot be converted leaves the start path empty.
+// (capacity bytes, terminator included) for the short-form conversion; when it does not fit or
+// holds a wildcard, `quotedText` is left empty, as a path that cannot be converted leaves the
+// start path empty.
 // Plain form: `path` receives the first token; a token of START_PATH_SIZE bytes or more is refused
 // (left empty) rather than cut, so that a cut path never shows the facts of another file.
 void ParseCommandLine(const char* args, StartCommand* start, char* quotedText, size_t capacity);

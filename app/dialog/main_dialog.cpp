@@ -45,13 +45,26 @@ INT_PTR OnCommand(HWND hwnd, WPARAM wParam)
     return 1;
 }
 
+// Copies the dropped path at `index` into `path` only when it fits whole: a path cut to fit the
+// buffer could name another file. Returns 1 when it was copied.
+int QueryWholeDroppedPath(HDROP drop, UINT index, char* path, UINT capacity)
+{
+    UINT length = DragQueryFileA(drop, index, nullptr, 0);
+    if (length == 0 || length >= capacity)
+        return 0;
+    return DragQueryFileA(drop, index, path, capacity) == length;
+}
+
 void ShowFirstDroppedFile(HWND hwnd, HDROP drop)
 {
-    char path[DROP_PATH_SIZE];
-    if (DragQueryFileA(drop, 0, path, DROP_PATH_SIZE) == 0)
+    if (DragQueryFileA(drop, 0, nullptr, 0) == 0)
         return; // nothing arrived: keep showing what is shown
+    char path[DROP_PATH_SIZE];
     ImageInfo info;
-    ProbeImageFile(&info, path);
+    if (QueryWholeDroppedPath(drop, 0, path, DROP_PATH_SIZE))
+        ProbeImageFile(&info, path);
+    else
+        BuildMissingFileRecord(&info);
     ShowImageInfo(hwnd, &info);
 }
 
@@ -61,8 +74,9 @@ void LaunchFurtherDroppedFiles(HDROP drop)
     char parameters[DROP_PATH_SIZE];
     UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 1; i < count; ++i) {
-        // A failed query or launch is not reported; the remaining files are still handed on.
-        if (DragQueryFileA(drop, i, path, DROP_FURTHER_PATH_SIZE) == 0)
+        // A path too long to hand on whole is not handed on; a failed launch is not reported. The
+        // remaining files are still handed on either way.
+        if (!QueryWholeDroppedPath(drop, i, path, DROP_FURTHER_PATH_SIZE))
             continue;
         QuoteLaunchPath(parameters, sizeof parameters, path);
         GetModuleFileNameA(nullptr, path, DROP_PATH_SIZE);

@@ -58,6 +58,8 @@ TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
         {"\"C:\\a.png", true, "C:\\a.pn", false, nullptr},
         {"\"", true, "", false, nullptr},
         {"\"\"", true, "", false, nullptr},
+        // A pattern is never converted, so it cannot turn into the name of its first match.
+        {"\"C:\\My Files\\p0?.png\"", true, "", false, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

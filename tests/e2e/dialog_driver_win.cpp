@@ -139,13 +139,11 @@ std::string InfoLine(HWND hwnd) {
   return line;
 }
 
-// Starts the program with exactly "<exe>" followed by the given tail, optionally with a show command.
-std::string Launch(const std::string& tail, int show) {
+// Starts the program with exactly "<exe>" followed by the given tail.
+std::string Launch(const std::string& tail) {
   std::string cmd = "\"" + g_exePath + "\"" + tail;
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  si.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;
-  si.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                       g_workDir.empty() ? nullptr : g_workDir.c_str(), &si, &pi))
@@ -258,7 +256,7 @@ std::string Handle(const std::string& line) {
   std::string cmd, a1, a2, a3;
   in >> cmd >> a1 >> a2 >> a3;
   auto num = [](const std::string& s) { return static_cast<DWORD>(strtoul(s.c_str(), nullptr, 10)); };
-  if (cmd == "launch") return Launch(Unhex(a1), a2.empty() ? -1 : atoi(a2.c_str()));
+  if (cmd == "launch") return Launch(Unhex(a1));
   if (cmd == "list") return ListLine();
   if (cmd == "processes") return ProcessesLine();
   if (cmd == "waitcount") return WaitCount(num(a1), num(a2));
