@@ -57,7 +57,8 @@ count=$(wc -l <"$list")
 qvr="$root/build/native/bin/qvr"
 helper="$work/bench_helper"
 
-# Every command gets all the files at once, through the same xargs, from inside the corpus.
+# Every command gets all the files at once, through the same xargs (one process: up to 1 MB of
+# arguments), from inside the corpus.
 commands=(
   "loop|$helper loop"
   "qvr --json|$qvr --json"
@@ -67,7 +68,7 @@ commands=(
 cd "$corpus"
 hyperfine_args=()
 for entry in "${commands[@]}"; do
-  hyperfine_args+=(-n "${entry%%|*}" "xargs -d '\\n' -a '$list' ${entry#*|}")
+  hyperfine_args+=(-n "${entry%%|*}" "xargs -s 1048576 -d '\\n' -a '$list' ${entry#*|}")
 done
 echo "timing $count files..." >&2
 hyperfine --style none --warmup 2 --runs 15 --export-json "$work/times.json" \
@@ -95,7 +96,7 @@ awk -v q="${means[1]}" -v l="$loop_mean" -v id="${means[3]}" \
   'BEGIN { printf "\nqvr: %.2fx the loop (goal <= 1.7), identify -ping is %.1fx slower (goal >= 20)\n", q / l, id / q }'
 if command -v strace >/dev/null; then
   calls() { # system calls of one run over all files
-    strace -f -c -o "$work/strace.txt" xargs -d '\n' -a "$list" "$@" >/dev/null
+    strace -f -c -o "$work/strace.txt" xargs -s 1048576 -d '\n' -a "$list" "$@" >/dev/null
     awk '$NF == "total" { print $4 }' "$work/strace.txt"
   }
   awk -v q="$(calls "$qvr" --json)" -v l="$(calls "$helper" loop)" -v c="$count" \
