@@ -111,18 +111,22 @@ bool FindMatches(const char* pattern, const char* namePattern, Matches* matches)
     return complete;
 }
 
+// Devices are never opened, whatever the probe would do with them: not named, not matched.
+void VisitPath(const char* path, CliPathVisitor visit, void* context)
+{
+    visit(context, path, !NamesDosDevice(path) && !InDeviceNamespace(path));
+}
+
 } // namespace
 
 void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void* context)
 {
-    // A character the code page cannot hold became '?': never take it for a pattern. Devices are
-    // never opened, whatever the probe would do with them.
-    if (!exact || NamesDosDevice(argument) || InDeviceNamespace(argument)) {
-        visit(context, argument, false);
-        return;
-    }
-    if (!HasWildcard(argument)) {
-        visit(context, argument, true);
+    // A character the code page cannot hold became '?': never take it for a pattern.
+    if (!exact || !HasWildcard(argument)) {
+        if (exact)
+            VisitPath(argument, visit, context);
+        else
+            visit(context, argument, false);
         return;
     }
     size_t folderLength = FolderPartLength(argument);
@@ -139,7 +143,7 @@ void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void
         const char* name = matches.names + matches.offsets[i];
         std::memcpy(path, argument, folderLength);
         std::memcpy(path + folderLength, name, std::strlen(name) + 1);
-        visit(context, path, true);
+        VisitPath(path, visit, context);
     }
     if (!complete || matches.count == 0)
         visit(context, argument, false);

@@ -2,7 +2,7 @@
 """qvrc.exe under wine64 against Linux qvr: the same JSON for every file of the shared test images
 and for files of every format made here, seen through the same relative paths from one folder
 (the type name aside, which each system's shell gives). qvrc.exe expands the patterns itself;
-Linux qvr gets the files one by one, in the same name order. Then DOS device names and a pattern
+Linux qvr gets the files one by one, in the same name order. Then DOS device names and patterns
 beside them. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
@@ -96,17 +96,18 @@ def main():
                 failures.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
         print("%d files compared" % len(files))
 
-        # Devices are never opened; the pattern beside them still matches its two files.
+        # Devices are never opened, named or matched; the pattern beside them matches its two files.
         os.mkdir(os.path.join(tmp, "devices"))
-        for name in ("p00.png", "p01.png"):
+        for name in ("p00.png", "p01.png", "com1.png"):
             shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
-        status, lines = json_lines([WINE, args.qvrc, "--json", "COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png"],
-                                   os.path.join(tmp, "devices"), env)
-        seen = [(line["path"], line["result"], line["fileSize"]) for line in lines]
+        names = ["COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png", "co*.png"]
+        status, lines = json_lines([WINE, args.qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
+        seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
-        want = [(n, 0, 0) for n in ("COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif")] + [("p00.png", 1, size), ("p01.png", 1, size)]
+        missing = 0x0B  # no type, plain title, size unknown
+        want = [(n, missing, 0) for n in names[:4]] + [("p00.png", 0, size), ("p01.png", 0, size), ("com1.png", missing, 0)]
         if status != 1 or seen != want:
-            failures.append("devices and a pattern: exit status %d, %s" % (status, seen))
+            failures.append("devices and patterns: exit status %d, %s" % (status, seen))
     finally:
         if env:
             subprocess.run([WINESERVER, "-k"], env=env, timeout=60)
