@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdlib>
 #include <cstring>
 
 const char g_cliProgramName[] = "qvrc";
@@ -42,46 +41,21 @@ const char* GetCliArgument(int index, char* scratch, bool* exact)
 
 namespace {
 
-// The names that one pattern matched, gathered to be sorted: offsets into one block of text.
-struct Matches {
-    char* names;
-    size_t used, capacity;
-    size_t* offsets;
-    size_t count, slots;
+enum {
+    MATCH_BATCH = 128, // names sorted per pass over the folder
 };
 
-bool AddMatch(Matches* matches, const char* name)
-{
-    size_t length = std::strlen(name) + 1;
-    if (matches->used + length > matches->capacity) {
-        size_t capacity = (matches->capacity + length) * 2;
-        char* grown = static_cast<char*>(std::realloc(matches->names, capacity));
-        if (!grown)
-            return false;
-        matches->names = grown;
-        matches->capacity = capacity;
-    }
-    if (matches->count == matches->slots) {
-        size_t slots = matches->slots * 2 + 64;
-        size_t* grown = static_cast<size_t*>(std::realloc(matches->offsets, slots * sizeof *grown));
-        if (!grown)
-            return false;
-        matches->offsets = grown;
-        matches->slots = slots;
-    }
-    std::memcpy(matches->names + matches->used, name, length);
-    matches->offsets[matches->count++] = matches->used;
-    matches->used += length;
-    return true;
-}
-
-const char* g_sortedNames; // qsort passes no context
+// The next names of one pattern, in name order: the smallest MATCH_BATCH names after `after`.
+struct MatchBatch {
+    char names[MATCH_BATCH][MAX_PATH];
+    int order[MATCH_BATCH]; // slots of `names`, in name order
+    int count;
+    bool more; // a matching name was left for the next pass
+};
 
 // Name order: ASCII letters in either case alike, the bytes deciding between such names.
-int CompareNames(const void* left, const void* right)
+int CompareNames(const char* a, const char* b)
 {
-    const char* a = g_sortedNames + *static_cast<const size_t*>(left);
-    const char* b = g_sortedNames + *static_cast<const size_t*>(right);
     for (size_t i = 0;; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
         x = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + 32 : x);
@@ -93,22 +67,42 @@ int CompareNames(const void* left, const void* right)
     }
 }
 
-// Finds the files of the pattern's folder whose long names match it. The search also matches
-// short (8.3) names, so each long name is tested once more.
-bool FindMatches(const char* pattern, const char* namePattern, Matches* matches)
+void AddToBatch(MatchBatch* batch, const char* name)
 {
+    int at = batch->count;
+    while (at > 0 && CompareNames(name, batch->names[batch->order[at - 1]]) < 0)
+        --at;
+    int slot = batch->count; // until the batch is full, slots fill in turn
+    if (batch->count == MATCH_BATCH) {
+        batch->more = true; // this name or the largest waits for the next pass
+        if (at == MATCH_BATCH)
+            return;
+        slot = batch->order[--batch->count];
+    }
+    std::memmove(batch->order + at + 1, batch->order + at, static_cast<size_t>(batch->count - at) * sizeof *batch->order);
+    batch->order[at] = slot;
+    std::memcpy(batch->names[slot], name, std::strlen(name) + 1);
+    ++batch->count;
+}
+
+// Fills `batch` with the files of the pattern's folder whose long names match and come after
+// `after` (all when null). The search also matches short (8.3) names, so each long name is
+// tested once more.
+void FindMatches(const char* pattern, const char* namePattern, const char* after, MatchBatch* batch)
+{
+    batch->count = 0;
+    batch->more = false;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
-        return true;
-    bool complete = true;
+        return;
     do {
         found.cFileName[sizeof found.cFileName - 1] = '\0';
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && MatchesPattern(found.cFileName, namePattern))
-            complete = AddMatch(matches, found.cFileName);
-    } while (complete && FindNextFileA(search, &found));
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && MatchesPattern(found.cFileName, namePattern) &&
+            (!after || CompareNames(found.cFileName, after) > 0))
+            AddToBatch(batch, found.cFileName);
+    } while (FindNextFileA(search, &found));
     FindClose(search);
-    return complete;
 }
 
 // Devices are never opened, whatever the probe would do with them: not named, not matched.
@@ -129,26 +123,26 @@ void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void
             visit(context, argument, false);
         return;
     }
+    // Only the last component is a pattern; one in a folder name matches nothing. Names come in
+    // batches, each pass over the folder taking the next ones in name order.
     size_t folderLength = FolderPartLength(argument);
-    Matches matches = {nullptr, 0, 0, nullptr, 0, 0};
-    // Only the last component is a pattern; one in a folder name matches nothing.
-    bool complete = !std::memchr(argument, '*', folderLength) && !std::memchr(argument, '?', folderLength) &&
-                    FindMatches(argument, argument + folderLength, &matches);
-    if (complete) {
-        g_sortedNames = matches.names;
-        std::qsort(matches.offsets, matches.count, sizeof *matches.offsets, CompareNames);
-    }
+    bool searchable = !std::memchr(argument, '*', folderLength) && !std::memchr(argument, '?', folderLength);
     char path[CLI_ARGUMENT_SIZE];
-    for (size_t i = 0; complete && i < matches.count; ++i) {
-        const char* name = matches.names + matches.offsets[i];
-        std::memcpy(path, argument, folderLength);
-        std::memcpy(path + folderLength, name, std::strlen(name) + 1);
-        VisitPath(path, visit, context);
+    std::memcpy(path, argument, folderLength);
+    MatchBatch batch;
+    batch.more = searchable;
+    bool matched = false;
+    for (const char* after = nullptr; batch.more; after = path + folderLength) {
+        FindMatches(argument, argument + folderLength, after, &batch);
+        for (int i = 0; i < batch.count; ++i) {
+            const char* name = batch.names[batch.order[i]];
+            std::memcpy(path + folderLength, name, std::strlen(name) + 1);
+            VisitPath(path, visit, context);
+            matched = true;
+        }
     }
-    if (!complete || matches.count == 0)
+    if (!matched)
         visit(context, argument, false);
-    std::free(matches.names);
-    std::free(matches.offsets);
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
