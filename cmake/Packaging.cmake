@@ -1,5 +1,5 @@
 # Install rules and release packages. Included last from the root CMakeLists.txt, so the targets exist.
-#   win32 build:  cpack -> qvr-<version>-win32.zip (qvr.exe and readme.txt, no folder inside)
+#   win32 build:  cpack -> qvr-<version>-win32.zip (qvr.exe, qvrc.exe and readme.txt, no folder inside)
 #   native build: cmake --install -> bin/qvr, share/man/man1/qvr.1.gz, share/doc/qvr/changelog.gz;
 #                 cpack -> qvr_<version>_amd64.deb
 # The version is the one project() sets in the root CMakeLists.txt.
@@ -24,9 +24,11 @@ if(WIN32)
   string(ASCII 239 187 191 qvr_bom)
   file(WRITE ${QVR_PKG_DIR}/readme.txt "${qvr_bom}${qvr_readme}")
 
-  if(TARGET qvr)
-    install(TARGETS qvr RUNTIME DESTINATION .)
-  endif()
+  foreach(program qvr qvrc)
+    if(TARGET ${program})
+      install(TARGETS ${program} RUNTIME DESTINATION .)
+    endif()
+  endforeach()
   install(FILES ${QVR_PKG_DIR}/readme.txt DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

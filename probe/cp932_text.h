@@ -4,7 +4,10 @@
 #include <cstddef>
 
 // Lead bytes of CP932 double-byte characters: 0x81-0x9F and 0xE0-0xFC.
-bool IsCp932LeadByte(unsigned char byte);
+inline bool IsCp932LeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // Copies `source` into `dest` (capacity bytes, terminator included), cutting it at a character
 // boundary when it does not fit: never half a double-byte character, never past `capacity`.

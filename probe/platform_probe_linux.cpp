@@ -36,10 +36,18 @@ static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static bool g_toCp932Opened;
 
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
-// every character that CP932 cannot hold. One converter serves the whole run: opening one is
-// dearer than converting a name.
+// every character that CP932 cannot hold. ASCII is the same bytes in both and needs no
+// converter; one converter serves the whole run, as opening one is dearer than converting.
 static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
 {
+    size_t ascii = 0;
+    while (ascii + 1 < capacity && utf8[ascii] != '\0' && static_cast<unsigned char>(utf8[ascii]) < 0x80) {
+        out[ascii] = utf8[ascii];
+        ++ascii;
+    }
+    out[ascii] = '\0';
+    if (ascii + 1 >= capacity || utf8[ascii] == '\0')
+        return;
     if (!g_toCp932Opened) {
         g_toCp932 = iconv_open("CP932", "UTF-8");
         g_toCp932Opened = true;
@@ -100,18 +108,21 @@ static void LookUpShellType(const char* contentType, ShellType* entry)
 // is too long to remember.
 static ShellType* FindShellType(const char* contentType)
 {
-    for (ShellType& known : g_shellTypes) {
-        if (strcmp(known.contentType, contentType) == 0)
-            return &known;
-    }
+    static ShellType* s_last = &g_shellTypes[0]; // runs of one type are common
     if (contentType[0] == '\0' || strlen(contentType) >= CONTENT_TYPE_SIZE)
         return nullptr;
+    if (strcmp(s_last->contentType, contentType) == 0)
+        return s_last;
+    for (ShellType& known : g_shellTypes) {
+        if (strcmp(known.contentType, contentType) == 0)
+            return s_last = &known;
+    }
     ShellType* slot = &g_shellTypes[g_nextShellType++ % SHELL_TYPE_SLOTS];
     if (slot->icon)
         g_object_unref(slot->icon); // whoever holds it keeps a reference of their own
     LookUpShellType(contentType, slot);
     strcpy(slot->contentType, contentType);
-    return slot;
+    return s_last = slot;
 }
 
 // One look at a path: an O_PATH descriptor, which neither opens the file for reading nor has
@@ -185,6 +196,33 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
     return 1;
 }
 
+// The last component of `path`, as g_path_get_basename takes it ("/" for the root, trailing
+// slashes ignored), cut at `capacity`. A backslash is an ordinary name character here, but a
+// separator to the display-name step: it becomes the full-width reverse solidus, so the name
+// stays whole.
+static void ShownBaseName(const char* path, char* name, size_t capacity)
+{
+    size_t end = strlen(path);
+    while (end > 1 && path[end - 1] == '/')
+        --end;
+    size_t start = end;
+    while (start > 0 && path[start - 1] != '/')
+        --start;
+    if (start == end && end > 0)
+        start = end - 1; // nothing but slashes: the root
+    size_t length = 0;
+    for (size_t i = start; i < end; ++i) {
+        bool backslash = path[i] == '\\';
+        const char* bytes = backslash ? "\xEF\xBC\xBC" : path + i;
+        size_t count = backslash ? 3 : 1;
+        if (length + count >= capacity)
+            break;
+        memcpy(name + length, bytes, count);
+        length += count;
+    }
+    name[length] = '\0';
+}
+
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     FileLook own = {nullptr, -1, {}};
@@ -198,30 +236,25 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t
     DropLook(&own);
     if (!found)
         return 0;
-    // A backslash is an ordinary name character here, but a separator to the display-name
-    // step: show it as the full-width reverse solidus so the name stays whole.
-    gchar* name = g_path_get_basename(path);
-    if (strchr(name, '\\')) {
-        gchar** parts = g_strsplit(name, "\\", -1);
-        g_free(name);
-        name = g_strjoinv("\xEF\xBC\xBC", parts);
-        g_strfreev(parts);
-    }
+    char name[PLATFORM_TEXT_SIZE * 3];
+    ShownBaseName(path, name, sizeof name);
     ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
-    g_free(name);
     *size = static_cast<uint64_t>(status.st_size);
     return 1;
 }
 
-// Kernel interfaces dressed as files: reading one can have effects (/proc/kmsg consumes the
-// kernel's messages) and none holds an image.
+// Kernel interfaces dressed as files, and objects reached through /proc/PID/fd links: reading
+// one can have effects (/proc/kmsg consumes the kernel's messages, an eventfd its count) and
+// none holds an image.
 static bool IsPseudoFileSystem(unsigned long type)
 {
     static const unsigned long pseudo[] = {
         PROC_SUPER_MAGIC, SYSFS_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC,
         CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, BPF_FS_MAGIC, PSTOREFS_MAGIC, EFIVARFS_MAGIC,
-        SELINUX_MAGIC, SMACK_MAGIC, 0x62656570 /* configfs */, 0x65735543 /* fusectl */,
-        0x42494e4d /* binfmt_misc */,
+        SELINUX_MAGIC, SMACK_MAGIC, DEVPTS_SUPER_MAGIC, ANON_INODE_FS_MAGIC, NSFS_MAGIC,
+        PIPEFS_MAGIC, SOCKFS_MAGIC, DMA_BUF_MAGIC, SECRETMEM_MAGIC, USBDEVICE_SUPER_MAGIC,
+        0x62656570 /* configfs */, 0x65735543 /* fusectl */, 0x42494e4d /* binfmt_misc */,
+        0x50494446 /* pidfs */, 0x19800202 /* mqueue */,
     };
     for (unsigned long known : pseudo) {
         if (type == known)
@@ -258,8 +291,13 @@ static bool OnPseudoFileSystem(const FileLook* look)
 static int ReopenForReading(const FileLook* look)
 {
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    char procPath[32];
-    snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", look->fd);
+    char procPath[32] = "/proc/self/fd/";
+    char digits[12];
+    size_t count = 0;
+    for (unsigned fd = static_cast<unsigned>(look->fd); count == 0 || fd != 0; fd /= 10)
+        digits[count++] = static_cast<char>('0' + fd % 10);
+    for (size_t i = 0; i < count; ++i)
+        procPath[14 + i] = digits[count - 1 - i];
     int fd = open(procPath, flags);
     if (fd >= 0 || errno != ENOENT)
         return fd;
@@ -273,6 +311,13 @@ static int ReopenForReading(const FileLook* look)
     return fd;
 }
 
+// The size of the file last opened for reading, as its look saw it: a read that comes back
+// short at that size has met the end, and is not tried once more.
+static struct {
+    int fd;
+    uint64_t size;
+} g_opened = {-1, 0};
+
 int OpenHeaderFile(const char* path, HeaderFile* file)
 {
     FileLook own = {nullptr, -1, {}};
@@ -280,6 +325,10 @@ int OpenHeaderFile(const char* path, HeaderFile* file)
     int fd = -1;
     if (look->fd >= 0 && S_ISREG(look->status.st_mode) && !OnPseudoFileSystem(look))
         fd = ReopenForReading(look);
+    if (fd >= 0) {
+        g_opened.fd = fd;
+        g_opened.size = static_cast<uint64_t>(look->status.st_size);
+    }
     DropLook(&own);
     file->handle = fd;
     return fd >= 0;
@@ -296,6 +345,8 @@ size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* b
         if (got <= 0)
             break;
         total += static_cast<size_t>(got);
+        if (total < count && file->handle == g_opened.fd && offset + total >= g_opened.size)
+            break;
     }
     return total;
 }
@@ -314,6 +365,8 @@ uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset)
 
 void CloseHeaderFile(HeaderFile* file)
 {
+    if (file->handle == g_opened.fd)
+        g_opened.fd = -1;
     close(static_cast<int>(file->handle));
     file->handle = -1;
 }

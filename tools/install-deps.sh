@@ -8,7 +8,7 @@ packages=(
   libglib2.0-dev shared-mime-info nlohmann-json3-dev libgtest-dev googletest
   clang libclang-rt-14-dev
   wine64 xvfb fonts-ipafont-gothic locales libx11-dev xdotool imagemagick python3
-  dpkg-dev man-db hyperfine
+  dpkg-dev man-db hyperfine strace
 )
 
 as_root() {

@@ -1,22 +1,30 @@
-// The command line of `qvr`: options and paths, without touching any file.
+// The command line of the command-line tools: options and paths, without touching any file.
 #pragma once
 
-#include <string>
-#include <vector>
-
 enum CliAction {
-    CLI_PROBE,       // probe `paths`
-    CLI_HELP,        // print the usage text, exit 0
-    CLI_VERSION,     // print the version, exit 0
-    CLI_USAGE_ERROR, // print `error` and a hint to standard error, exit 2
+    CLI_PROBE,       // probe the paths
+    CLI_HELP,        // print the usage text
+    CLI_VERSION,     // print the version
+    CLI_USAGE_ERROR, // print `error` and a hint to standard error
+};
+
+enum {
+    CLI_ERROR_SIZE = 96,
 };
 
 struct CliOptions {
     int action; // CliAction
     bool json;
-    std::vector<const char*> paths; // in the order given
-    std::string error;
+    bool optionsEnded; // "--" was read: every later argument is a path
+    int pathCount;
+    char error[CLI_ERROR_SIZE];
 };
 
-// Reads argv[1..argc). "--" ends the options; "-" alone is a path.
-CliOptions ParseCliOptions(int argc, char** argv);
+void StartCliOptions(CliOptions* options);
+
+// Reads the next argument; true when it is a path. "--" ends the options; "-" alone is a path.
+// Help wins over everything else on the line, a usage error over the version.
+bool ReadCliArgument(CliOptions* options, const char* argument);
+
+// Settles the action once every argument was read.
+void FinishCliOptions(CliOptions* options);

@@ -39,33 +39,36 @@ if [ ! -f "$zip" ]; then
   fail "cpack made $(basename "$zip")"
 else
   pass "cpack made $(basename "$zip")"
-  expect_eq "zip holds qvr.exe and readme.txt at its top" $'qvr.exe\nreadme.txt' \
+  expect_eq "zip holds qvr.exe, qvrc.exe and readme.txt at its top" $'qvr.exe\nqvrc.exe\nreadme.txt' \
     "$(cmake -E tar tf "$zip" | sort)"
   (cd "$win32" && sha256sum --quiet -c "$(basename "$zip").sha256") && pass "zip checksum file" \
     || fail "zip checksum file"
   mkdir "$scratch/zip"
   (cd "$scratch/zip" && cmake -E tar xf "$zip")
-  exe=$scratch/zip/qvr.exe
-  if [ -f "$exe" ]; then
-    cmp -s "$exe" "$win32/bin/qvr.exe" && pass "zip's qvr.exe is build/win32/bin/qvr.exe" \
-      || fail "zip's qvr.exe is build/win32/bin/qvr.exe"
+  # name, subsystem number and file(1) word, size limit in bytes
+  for exe_row in "qvr.exe 2 GUI 65536" "qvrc.exe 3 console 131072"; do
+    read -r name subsystem kind limit <<<"$exe_row"
+    exe=$scratch/zip/$name
+    [ -f "$exe" ] || { fail "zip holds $name"; continue; }
+    cmp -s "$exe" "$win32/bin/$name" && pass "zip's $name is build/win32/bin/$name" \
+      || fail "zip's $name is build/win32/bin/$name"
     pe=$(le "$exe" 60 4)
-    expect_eq "qvr.exe: PE signature" "17744" "$(le "$exe" "$pe" 4)"
-    expect_eq "qvr.exe: machine i386 (0x14c)" "332" "$(le "$exe" $((pe + 4)) 2)"
-    expect_eq "qvr.exe: PE32 optional header (0x10b)" "267" "$(le "$exe" $((pe + 24)) 2)"
-    expect_eq "qvr.exe: GUI subsystem (2)" "2" "$(le "$exe" $((pe + 24 + 68)) 2)"
-    expect_eq "qvr.exe: stripped (no COFF symbols)" "0" "$(le "$exe" $((pe + 12)) 4)"
-    expect_eq "qvr.exe: no debug sections" "0" \
+    expect_eq "$name: PE signature" "17744" "$(le "$exe" "$pe" 4)"
+    expect_eq "$name: machine i386 (0x14c)" "332" "$(le "$exe" $((pe + 4)) 2)"
+    expect_eq "$name: PE32 optional header (0x10b)" "267" "$(le "$exe" $((pe + 24)) 2)"
+    expect_eq "$name: $kind subsystem ($subsystem)" "$subsystem" "$(le "$exe" $((pe + 24 + 68)) 2)"
+    expect_eq "$name: stripped (no COFF symbols)" "0" "$(le "$exe" $((pe + 12)) 4)"
+    expect_eq "$name: no debug sections" "0" \
       "$(i686-w64-mingw32-objdump -h "$exe" | grep -c '\.debug' || true)"
-    expect_match "file(1) sees a 32-bit GUI program" '^PE32 executable \(GUI\) Intel 80386' "$(file -b "$exe")"
+    expect_match "file(1) sees a 32-bit $kind program" "^PE32 executable \\($kind\\) Intel 80386" "$(file -b "$exe")"
+    size=$(stat -c %s "$exe")
+    [ "$size" -le "$limit" ] && pass "$name: $size bytes, at most $limit" || fail "$name: $size bytes, more than $limit"
     # On a clean Windows only the system's own DLLs are there.
     dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
     foreign=$(grep -Ev '^(kernel32|user32|shell32|gdi32|advapi32|comctl32|comdlg32|ole32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$' \
       <<<"$dlls" || true)
-    expect_eq "qvr.exe imports only system DLLs ($(echo $dlls))" "" "$foreign"
-  else
-    fail "zip holds qvr.exe"
-  fi
+    expect_eq "$name imports only system DLLs ($(echo $dlls))" "" "$foreign"
+  done
   readme=$scratch/zip/readme.txt
   if [ -f "$readme" ]; then
     expect_eq "readme.txt starts with a UTF-8 byte order mark" "efbbbf" "$(head -c3 "$readme" | od -An -tx1 | tr -d ' ')"
@@ -73,7 +76,7 @@ else
     expect_eq "readme.txt: every line ends in CRLF" "0" "$(grep -cv $'\r$' "$readme" || true)"
     text=$(tail -c +4 "$readme" | tr -d '\r')
     expect_eq "readme.txt names the version in both languages" "2" "$(grep -c "^QVR Version $version " <<<"$text")"
-    for word in 使い方 "HOW TO USE" ドロップ drop "BMP" "GIF" "PNG" "MNG" "JPEG" "Pixia" "RIF"; do
+    for word in 使い方 "HOW TO USE" ドロップ drop qvrc.exe "BMP" "GIF" "PNG" "MNG" "JPEG" "Pixia" "RIF"; do
       grep -q -- "$word" <<<"$text" || fail "readme.txt mentions $word"
     done
     pass "readme.txt covers usage and formats"

@@ -2,8 +2,10 @@
 #include "platform_probe.h"
 #include "test_files.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 #include <gio/gio.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -80,7 +82,7 @@ TEST(LinuxPlatform, NamesBecomeCodePage932)
     }
 }
 
-// Directories, FIFOs and devices return at once and are never read by a detector.
+// Directories, FIFOs, devices and kernel files return at once and are never read by a detector.
 TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
 {
     TempDir dir;
@@ -92,6 +94,8 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
     ASSERT_EQ(symlink(fifo.c_str(), fifoLink.c_str()), 0);
+    std::string procLink = (dir.path / "status.png").string(); // a regular file, but on procfs
+    ASSERT_EQ(symlink("/proc/self/status", procLink.c_str()), 0);
     // Every open of these shows as an inotify event; a device node of our own needs root.
     std::vector<std::string> watched = {directory, fifo};
     std::string ownDevice = (dir.path / "own-null.png").string();
@@ -101,7 +105,7 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     ASSERT_GE(notify, 0);
     for (const std::string& path : watched)
         ASSERT_GE(inotify_add_watch(notify, path.c_str(), IN_OPEN), 0) << path;
-    std::vector<std::string> paths = {directory, fifo, device, fifoLink};
+    std::vector<std::string> paths = {directory, fifo, device, fifoLink, procLink};
     paths.insert(paths.end(), watched.begin() + 2, watched.end());
     for (const std::string& path : paths) {
         HeaderFile file;
@@ -118,6 +122,38 @@ TEST(LinuxPlatform, SpecialFilesAreNeverOpenedByADetector)
     }
     char events[4096];
     EXPECT_EQ(read(notify, events, sizeof events), -1) << "a special file was opened";
+    close(notify);
+}
+
+// The path changes between a PNG and a FIFO while it is probed, again and again: what is read
+// is what was looked at, so the FIFO is never opened, and some probes still read the PNG.
+TEST(LinuxPlatform, APathSwappedWithAFifoNeverOpensTheFifo)
+{
+    TempDir dir;
+    std::string png = dir.Write("a.png", kPng), fifo = (dir.path / "f.png").string(), path = (dir.path / "x.png").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(notify, fifo.c_str(), IN_OPEN), 0);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop) {
+            for (const std::string& stand : {png, fifo}) {
+                rename(stand.c_str(), path.c_str());
+                rename(path.c_str(), stand.c_str());
+            }
+        }
+    });
+    int probes = 0, read = 0;
+    for (auto end = Clock::now() + std::chrono::milliseconds(1500); Clock::now() < end; ++probes) {
+        ImageInfo info{};
+        read += ProbeImageFile(&info, path.c_str());
+        ReleaseShellIcon(info.icon);
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(read, 0) << probes << " probes";
+    char events[4096];
+    EXPECT_EQ(::read(notify, events, sizeof events), -1) << "the FIFO was opened";
     close(notify);
 }
 
@@ -181,7 +217,7 @@ TEST(LinuxPlatform, RememberedTypesGiveTheSameAnswersAndLiveIcons)
     }
 }
 
-// Sparse files: the size field holds the low 32 bits only.
+// Sparse files: the size field holds the low 32 bits, the high ones stand apart.
 TEST(LinuxPlatform, SizesOfFourGibibytesAndMoreKeepTheLow32Bits)
 {
     TempDir dir;
@@ -191,6 +227,7 @@ TEST(LinuxPlatform, SizesOfFourGibibytesAndMoreKeepTheLow32Bits)
         int result = 1;
         ImageInfo info = ProbeWithin(path, 10, &result);
         EXPECT_EQ(info.fileSize, uint32_t(size)) << size;
+        EXPECT_EQ(info.fileSizeHigh, uint32_t(size >> 32)) << size;
         EXPECT_EQ(info.flags & INFO_SIZE_UNKNOWN, 0u) << size;
         ReleaseShellIcon(info.icon);
     }

@@ -1,0 +1,300 @@
+#include "cli_text.h"
+
+#include "cp932_text.h"
+
+#include <cstring>
+
+void PutBytesAfterFlush(TextOutput* out, const char* bytes, size_t count)
+{
+    if (out->length > 0 && std::fwrite(out->bytes, 1, out->length, out->stream) != out->length)
+        out->failed = true;
+    out->length = 0;
+    if (count > out->capacity) { // more than the whole buffer: straight through
+        if (std::fwrite(bytes, 1, count, out->stream) != count)
+            out->failed = true;
+        return;
+    }
+    std::memcpy(out->bytes, bytes, count);
+    out->length = count;
+}
+
+void PutUnsigned(TextOutput* out, uint64_t value)
+{
+    char digits[20];
+    size_t at = sizeof digits;
+    do {
+        digits[--at] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    PutBytes(out, digits + at, sizeof digits - at);
+}
+
+void PutSigned(TextOutput* out, int64_t value)
+{
+    if (value < 0) {
+        PutBytes(out, "-", 1);
+        PutUnsigned(out, ~static_cast<uint64_t>(value) + 1);
+    } else {
+        PutUnsigned(out, static_cast<uint64_t>(value));
+    }
+}
+
+bool FlushOutput(TextOutput* out)
+{
+    if (out->length > 0 && std::fwrite(out->bytes, 1, out->length, out->stream) != out->length)
+        out->failed = true;
+    out->length = 0;
+    if (std::fflush(out->stream) != 0 || std::ferror(out->stream))
+        out->failed = true;
+    return !out->failed;
+}
+
+namespace {
+
+size_t DecodeUtf8(const unsigned char* text, uint32_t* codePoint)
+{
+    unsigned char first = text[0];
+    size_t length = first < 0x80 ? 1 : (first >> 5) == 6 ? 2 : (first >> 4) == 14 ? 3
+                  : (first >> 3) == 30 ? 4 : 0;
+    if (length == 0)
+        return 0;
+    uint32_t value = length == 1 ? first : first & (0x7Fu >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) // also stops at the terminator
+            return 0;
+        value = (value << 6) | (text[i] & 0x3Fu);
+    }
+    static const uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < minimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+size_t DecodeCp932(const unsigned char* text, uint32_t* codePoint)
+{
+    unsigned char first = text[0];
+    if (first < 0x80) {
+        *codePoint = first;
+        return 1;
+    }
+    if (first >= 0xA1 && first <= 0xDF) { // half-width katakana
+        *codePoint = 0xFF61 + (first - 0xA1u);
+        return 1;
+    }
+    unsigned char trail = text[1];
+    if (!IsCp932LeadByte(first) || trail < 0x40 || trail == 0x7F || trail > 0xFC)
+        return 0;
+    uint32_t value = DecodeCp932Pair(first, trail);
+    if (value == CP932_INVALID)
+        return 0;
+    *codePoint = value;
+    return 2;
+}
+
+char* EncodeUtf8(char* at, uint32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        *at++ = static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        *at++ = static_cast<char>(0xC0 | codePoint >> 6);
+        *at++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        *at++ = static_cast<char>(0xE0 | codePoint >> 12);
+        *at++ = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        *at++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        *at++ = static_cast<char>(0xF0 | codePoint >> 18);
+        *at++ = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        *at++ = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        *at++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+    return at;
+}
+
+void PutUtf8(TextOutput* out, uint32_t codePoint)
+{
+    char bytes[4];
+    PutBytes(out, bytes, static_cast<size_t>(EncodeUtf8(bytes, codePoint) - bytes));
+}
+
+// Room for `count` more bytes in the buffer (count <= capacity), flushing it when needed.
+char* ReserveOutput(TextOutput* out, size_t count)
+{
+    if (out->capacity - out->length < count)
+        PutBytesAfterFlush(out, "", 0);
+    return out->bytes + out->length;
+}
+
+const size_t JSON_PART = 1024; // input bytes escaped per reservation, at most
+const size_t JSON_GROWTH = 6;  // "\\u001f": the most one input byte can become
+
+// Escapes the characters that start within the next part of `text`; returns where it stopped.
+// Valid UTF-8 is copied, everything else is written as UTF-8.
+const char* PutJsonPart(TextOutput* out, const char* text, int encoding)
+{
+    static const char hex[] = "0123456789abcdef";
+    size_t part = out->capacity / JSON_GROWTH - 4; // a character starting in it has 4 bytes at most
+    part = part < JSON_PART ? part : JSON_PART;
+    char* at = ReserveOutput(out, (part + 4) * JSON_GROWTH);
+    for (const char* start = text; static_cast<size_t>(text - start) < part;) {
+        unsigned char byte = static_cast<unsigned char>(*text);
+        if (byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\') {
+            *at++ = static_cast<char>(byte);
+            ++text;
+        } else if (byte == 0) {
+            break;
+        } else if (byte >= 0x80) {
+            uint32_t codePoint;
+            bool valid;
+            size_t length = DecodeCharacter(text, encoding, &codePoint, &valid);
+            if (valid && encoding == TEXT_UTF8) {
+                std::memcpy(at, text, length);
+                at += length;
+            } else {
+                at = EncodeUtf8(at, codePoint);
+            }
+            text += length;
+        } else {
+            static const char shortForms[] = "btn\0fr"; // for 0x08 to 0x0D
+            *at++ = '\\';
+            if (byte == '"' || byte == '\\') {
+                *at++ = static_cast<char>(byte);
+            } else if (byte >= 0x08 && byte <= 0x0D && shortForms[byte - 0x08] != '\0') {
+                *at++ = shortForms[byte - 0x08];
+            } else {
+                std::memcpy(at, "u00", 3);
+                at[3] = hex[byte >> 4];
+                at[4] = hex[byte & 15];
+                at += 5;
+            }
+            ++text;
+        }
+    }
+    out->length = static_cast<size_t>(at - out->bytes);
+    return text;
+}
+
+// Characters that reorder or break the text around them without showing themselves.
+bool IsLayoutControl(uint32_t c)
+{
+    return c == 0x061C || c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+char ToLowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+size_t Cp932CharacterLength(const char* text)
+{
+    return IsCp932LeadByte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
+}
+
+} // namespace
+
+size_t DecodeCharacter(const char* text, int encoding, uint32_t* codePoint, bool* valid)
+{
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    size_t length = encoding == TEXT_UTF8 ? DecodeUtf8(bytes, codePoint) : DecodeCp932(bytes, codePoint);
+    *valid = length != 0;
+    if (length != 0)
+        return length;
+    *codePoint = 0xFFFD;
+    return 1;
+}
+
+bool IsValidText(const char* text, int encoding)
+{
+    uint32_t codePoint;
+    bool valid = true;
+    while (*text != '\0' && valid)
+        text += DecodeCharacter(text, encoding, &codePoint, &valid);
+    return valid;
+}
+
+void PutJsonString(TextOutput* out, const char* text, int encoding)
+{
+    PutBytes(out, "\"", 1);
+    while (*text != '\0')
+        text = PutJsonPart(out, text, encoding);
+    PutBytes(out, "\"", 1);
+}
+
+void PutJsonHex(TextOutput* out, const char* text)
+{
+    static const char hex[] = "0123456789abcdef";
+    PutBytes(out, "\"", 1);
+    for (; *text != '\0'; ++text) {
+        unsigned char byte = static_cast<unsigned char>(*text);
+        char pair[2] = {hex[byte >> 4], hex[byte & 15]};
+        PutBytes(out, pair, 2);
+    }
+    PutBytes(out, "\"", 1);
+}
+
+void PutTerminalText(TextOutput* out, const char* text, int encoding, int terminalEncoding)
+{
+    while (*text != '\0') {
+        uint32_t c;
+        bool valid;
+        size_t length = DecodeCharacter(text, encoding, &c, &valid);
+        bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || IsLayoutControl(c);
+        if (terminalEncoding == TEXT_UTF8) {
+            if (c < 0x20 || c == 0x7F)
+                PutUtf8(out, c == 0x7F ? 0x2421 : 0x2400 + c);
+            else if (control)
+                PutUtf8(out, 0xFFFD);
+            else if (valid && encoding == TEXT_UTF8)
+                PutBytes(out, text, length);
+            else
+                PutUtf8(out, c);
+        } else if (!valid || control || (encoding != TEXT_CP932 && c >= 0x80)) {
+            PutBytes(out, "?", 1);
+        } else {
+            PutBytes(out, text, length);
+        }
+        text += length;
+    }
+}
+
+bool MatchesPattern(const char* name, const char* pattern)
+{
+    // Greedy, going back to the last '*' on a mismatch: enough, since a later '*' can always
+    // take over what an earlier one would have to give up.
+    const char* starPattern = nullptr;
+    const char* starName = nullptr;
+    while (*name != '\0') {
+        size_t nameLength = Cp932CharacterLength(name);
+        size_t patternLength = *pattern ? Cp932CharacterLength(pattern) : 0;
+        if (*pattern == '*') {
+            starPattern = ++pattern;
+            starName = name;
+        } else if (*pattern == '?' ||
+                   (patternLength == nameLength && patternLength == 1 && ToLowerAscii(*pattern) == ToLowerAscii(*name)) ||
+                   (patternLength == nameLength && patternLength == 2 && std::memcmp(pattern, name, 2) == 0)) {
+            name += nameLength;
+            pattern += patternLength;
+        } else if (starPattern) {
+            starName += Cp932CharacterLength(starName);
+            name = starName;
+            pattern = starPattern;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+size_t FolderPartLength(const char* path)
+{
+    size_t folder = 0;
+    for (size_t i = 0; path[i] != '\0'; i += Cp932CharacterLength(path + i)) {
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
+            folder = i + 1;
+    }
+    return folder;
+}

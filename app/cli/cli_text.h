@@ -1,0 +1,76 @@
+// The text the command-line tools write: characters read from code page 932 or UTF-8, JSON
+// strings, text that is safe on a terminal, and file-name patterns. Portable: no platform header,
+// no allocation; output gathers in the caller's buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+enum TextEncoding {
+    TEXT_CP932, // code page 932 (Shift_JIS): the probe's and the panel's texts, Windows names
+    TEXT_UTF8,  // Linux names (as far as they are valid) and everything the Linux tool writes
+};
+
+// Bytes gathered in `bytes` (at least 64) and written to `stream` whenever they would not fit.
+struct TextOutput {
+    char* bytes;
+    size_t capacity;
+    size_t length;
+    FILE* stream;
+    bool failed; // a write to the stream failed
+};
+
+void PutBytesAfterFlush(TextOutput* out, const char* bytes, size_t count);
+
+inline void PutBytes(TextOutput* out, const char* bytes, size_t count)
+{
+    if (out->capacity - out->length < count) {
+        PutBytesAfterFlush(out, bytes, count);
+        return;
+    }
+    std::memcpy(out->bytes + out->length, bytes, count);
+    out->length += count;
+}
+
+inline void PutString(TextOutput* out, const char* text)
+{
+    PutBytes(out, text, std::strlen(text));
+}
+
+void PutUnsigned(TextOutput* out, uint64_t value);
+void PutSigned(TextOutput* out, int64_t value);
+// Writes what is gathered to the stream and flushes it. False once any write has failed.
+bool FlushOutput(TextOutput* out);
+
+// Reads the character at `text` (zero-terminated). Returns its length in bytes, at least 1, and
+// its code point; a byte that starts no valid character counts alone, as U+FFFD, with `*valid`
+// false.
+size_t DecodeCharacter(const char* text, int encoding, uint32_t* codePoint, bool* valid);
+
+// The platform's code page 932 table: the code point of a double-byte character, or
+// CP932_INVALID. Each platform file supplies it.
+const uint32_t CP932_INVALID = 0xFFFFFFFF;
+uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail);
+
+bool IsValidText(const char* text, int encoding);
+
+// A JSON string in quotes: UTF-8, with U+FFFD for what is not a character of `encoding`.
+void PutJsonString(TextOutput* out, const char* text, int encoding);
+// The bytes of `text` as lowercase hexadecimal digits, in quotes.
+void PutJsonHex(TextOutput* out, const char* text);
+
+// Text for a terminal in `terminalEncoding`: control characters, bidirectional controls and the
+// line and paragraph separators cannot move the cursor, recolour or reorder what follows. In
+// UTF-8 the C0 controls and DEL become their visible pictures (U+2400 to U+2421) and the others,
+// like bytes that form no character, U+FFFD; in code page 932 each becomes '?'.
+void PutTerminalText(TextOutput* out, const char* text, int encoding, int terminalEncoding);
+
+// True when `name` matches `pattern`: '*' any run of characters, '?' exactly one, ASCII letters
+// in either case. Both are code page 932: a double-byte character is one character.
+bool MatchesPattern(const char* name, const char* pattern);
+
+// The length of the folder part of a code page 932 path: up to and including its last '\\',
+// '/' or drive colon. A 0x5C that trails a lead byte belongs to its character.
+size_t FolderPartLength(const char* path);

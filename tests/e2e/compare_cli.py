@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""qvrc.exe under wine64 against Linux qvr: the same JSON for every file of the shared test images
+and for files of every format made here, seen through the same relative paths from one folder
+(the type name aside, which each system's shell gives). qvrc.exe expands the patterns itself;
+Linux qvr gets the files one by one, in the same name order. Then DOS device names and patterns
+beside them. Exit status 77 (skipped) without the test images or the Linux build."""
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+SKIPPED = 77
+
+
+def name_order(name):
+    return name.encode().lower(), name.encode()  # ASCII letters alike, bytes decide ties
+
+
+def make_files(folder):
+    """One or more files of each format, a Japanese name, and files no detector knows."""
+    os.makedirs(folder)
+    magick = [("a.bmp", ["-type", "TrueColor"]), ("b.bmp", ["-type", "Palette", "-colors", "16"]),
+              ("c.bmp", ["-define", "bmp:format=bmp2"]), ("a.gif", []), ("a.png", []), ("a.mng", []),
+              ("a.jpg", ["-quality", "80"]), ("b.jpeg", ["-colorspace", "Gray"]), ("画像.png", [])]
+    for name, options in magick:
+        subprocess.run(["convert", "-size", "37x21", "plasma:", *options, os.path.join(folder, name)], check=True)
+    files = {"a.pxa": b"Pixia" + bytes(223) + struct.pack("<II", 640, 480),
+             "a.rif": b"\x00\x02\x00\x01" + struct.pack(">HH", 30, 40), "note.txt": b"text\n", "noext": b""}
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+def start_wine(tmp, fifo):
+    env = dict(os.environ, WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.pop("DISPLAY", None)
+    subprocess.run([WINE, "wineboot", "-i"], env=env, capture_output=True, timeout=180, check=True)
+    # Ports lead to a FIFO nobody writes: a program that opened one would hang, not touch a tty.
+    ports = "".join('"%s"="%s"\r\n' % (p, fifo) for p in ("COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2"))
+    with open(os.path.join(tmp, "ports.reg"), "w") as f:
+        f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n" + ports)
+    subprocess.run([WINE, "regedit", "/S", os.path.join(tmp, "ports.reg")], env=env, capture_output=True,
+                   timeout=60, check=True)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=60)
+    return env
+
+
+def json_lines(command, cwd, env=None):
+    run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=600)
+    return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--qvrc", required=True)
+    parser.add_argument("--qvr", required=True)
+    parser.add_argument("--testdata", required=True)
+    args = parser.parse_args()
+    args.qvrc, args.qvr = os.path.abspath(args.qvrc), os.path.abspath(args.qvr)
+    for path, what in ((args.testdata, "test images"), (args.qvr, "Linux qvr (native preset)")):
+        if not os.path.exists(path):
+            print("skipped: no %s at %s" % (what, path))
+            return SKIPPED
+
+    tmp = tempfile.mkdtemp(prefix="qvr-cli-")
+    env = None
+    try:
+        os.symlink(os.path.abspath(args.testdata), os.path.join(tmp, "testdata"))
+        make_files(os.path.join(tmp, "made"))
+        patterns, files = [], []
+        for top in ("testdata", "made"):
+            for folder, dirs, names in os.walk(os.path.join(tmp, top), followlinks=True):
+                dirs.sort()
+                relative = os.path.relpath(folder, tmp)
+                patterns.append(relative + "/*")
+                files += [relative + "/" + n for n in sorted(names, key=name_order)]
+        os.mkfifo(os.path.join(tmp, "port"))
+        env = start_wine(tmp, os.path.join(tmp, "port"))
+
+        status, windows = json_lines([WINE, args.qvrc, "--json", *patterns], tmp, env)
+        linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
+        failures = ["exit status %d under Wine, %d on Linux" % (status, linux_status)] if status != linux_status else []
+        if [w["path"] for w in windows] != files:
+            failures.append("qvrc.exe expanded the patterns to other paths or another order")
+        for w, l in zip(windows, linux):
+            for line in (w, l):
+                del line["typeName"], line["texts"]["type"]
+            if w != l:
+                failures.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
+        print("%d files compared" % len(files))
+
+        # Devices are never opened, named or matched; the pattern beside them matches its two files.
+        os.mkdir(os.path.join(tmp, "devices"))
+        for name in ("p00.png", "p01.png", "com1.png"):
+            shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
+        names = ["COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png", "co*.png"]
+        status, lines = json_lines([WINE, args.qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
+        seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
+        size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
+        missing = 0x0B  # no type, plain title, size unknown
+        want = [(n, missing, 0) for n in names[:4]] + [("p00.png", 0, size), ("p01.png", 0, size), ("com1.png", missing, 0)]
+        if status != 1 or seen != want:
+            failures.append("devices and patterns: exit status %d, %s" % (status, seen))
+    finally:
+        if env:
+            subprocess.run([WINESERVER, "-k"], env=env, timeout=60)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+    for failure in failures[:20]:
+        print("FAIL", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
