@@ -42,6 +42,11 @@ int GetShellFileFacts(ImageInfo* info, const char* path);
 inline constexpr char INFO_NO_TYPE_NAME_TEXT[] = "ファイルタイプを取得できません。";
 inline constexpr char INFO_BAD_FILE_NAME_TEXT[] = "ファイル名が不正です。";
 
+// Clears `info` and fills it as a probe does for a path that the shell does not know and the
+// search does not find: both messages, no icon, the plain caption and no numbers. For a path
+// that is not probed at all (too long to be taken whole, or naming nothing this program can open).
+void BuildMissingFileRecord(ImageInfo* info);
+
 // Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged.
 int ProbeBmp(ImageInfo* info, const char* path);
 int ProbeGif(ImageInfo* info, const char* path);

@@ -290,18 +290,23 @@ static bool OnPseudoFileSystem(const FileLook* look)
 // FIFO or terminal be swapped in meanwhile.
 static int ReopenForReading(const FileLook* look)
 {
+    // The process's descriptor folder in /proc, looked up once: a reopen then resolves one name
+    // in it. (It stays this process's folder: the tools never fork.)
+    static int s_descriptors = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    char procPath[32] = "/proc/self/fd/";
-    char digits[12];
-    size_t count = 0;
-    for (unsigned fd = static_cast<unsigned>(look->fd); count == 0 || fd != 0; fd /= 10)
-        digits[count++] = static_cast<char>('0' + fd % 10);
-    for (size_t i = 0; i < count; ++i)
-        procPath[14 + i] = digits[count - 1 - i];
-    int fd = open(procPath, flags);
-    if (fd >= 0 || errno != ENOENT)
-        return fd;
-    fd = open(look->path, flags);
+    char name[12];
+    size_t length = 0;
+    for (unsigned fd = static_cast<unsigned>(look->fd); length == 0 || fd != 0; fd /= 10)
+        name[length++] = static_cast<char>('0' + fd % 10);
+    for (size_t i = 0; i < length / 2; ++i) {
+        char digit = name[i];
+        name[i] = name[length - 1 - i];
+        name[length - 1 - i] = digit;
+    }
+    name[length] = '\0';
+    if (s_descriptors >= 0)
+        return openat(s_descriptors, name, flags);
+    int fd = open(look->path, flags);
     struct stat status;
     if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_dev != look->status.st_dev ||
                     status.st_ino != look->status.st_ino)) {
@@ -311,13 +316,6 @@ static int ReopenForReading(const FileLook* look)
     return fd;
 }
 
-// The size of the file last opened for reading, as its look saw it: a read that comes back
-// short at that size has met the end, and is not tried once more.
-static struct {
-    int fd;
-    uint64_t size;
-} g_opened = {-1, 0};
-
 int OpenHeaderFile(const char* path, HeaderFile* file)
 {
     FileLook own = {nullptr, -1, {}};
@@ -325,10 +323,6 @@ int OpenHeaderFile(const char* path, HeaderFile* file)
     int fd = -1;
     if (look->fd >= 0 && S_ISREG(look->status.st_mode) && !OnPseudoFileSystem(look))
         fd = ReopenForReading(look);
-    if (fd >= 0) {
-        g_opened.fd = fd;
-        g_opened.size = static_cast<uint64_t>(look->status.st_size);
-    }
     DropLook(&own);
     file->handle = fd;
     return fd >= 0;
@@ -336,19 +330,12 @@ int OpenHeaderFile(const char* path, HeaderFile* file)
 
 size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
-    size_t total = 0;
-    while (total < count) {
-        ssize_t got = pread(static_cast<int>(file->handle), bytes + total, count - total,
-                            static_cast<off_t>(offset + total));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        total += static_cast<size_t>(got);
-        if (total < count && file->handle == g_opened.fd && offset + total >= g_opened.size)
-            break;
-    }
-    return total;
+    // A regular file reads short only at its end.
+    ssize_t got;
+    do
+        got = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
+    while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
 uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset)
@@ -365,8 +352,6 @@ uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset)
 
 void CloseHeaderFile(HeaderFile* file)
 {
-    if (file->handle == g_opened.fd)
-        g_opened.fd = -1;
     close(static_cast<int>(file->handle));
     file->handle = -1;
 }

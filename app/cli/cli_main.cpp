@@ -45,15 +45,6 @@ struct CliRun {
     int status;
 };
 
-// What the probe records for a path that names no file.
-void FillMissingRecord(ImageInfo* info)
-{
-    std::memset(info, 0, sizeof *info);
-    CopyTextFitted(info->name, sizeof info->name, "ファイル名が不正です。");
-    CopyTextFitted(info->typeName, sizeof info->typeName, "ファイルタイプを取得できません。");
-    info->flags = INFO_DEFAULT_ICON | INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
-}
-
 void PutJsonField(TextOutput* out, const char* key, const char* cp932Text)
 {
     PutString(out, key);
@@ -135,7 +126,7 @@ void ReportPath(void* context, const char* path, bool probe)
     if (probe)
         result = ProbeImageFile(&info, path);
     else
-        FillMissingRecord(&info);
+        BuildMissingFileRecord(&info);
     PanelTexts texts;
     FormatPanelTexts(&info, &texts);
     ReleaseShellIcon(info.icon);

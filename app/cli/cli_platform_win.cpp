@@ -2,7 +2,7 @@
 // patterns expanded here as Windows command-line tools do, code page 932 on the console.
 #include "cli_platform.h"
 #include "cli_text.h"
-#include "device_names.h"
+#include "device_names.h" // HasWildcard
 
 #include <windows.h>
 #include <shellapi.h>
@@ -105,22 +105,13 @@ void FindMatches(const char* pattern, const char* namePattern, const char* after
     FindClose(search);
 }
 
-// Devices are never opened, whatever the probe would do with them: not named, not matched.
-void VisitPath(const char* path, CliPathVisitor visit, void* context)
-{
-    visit(context, path, !NamesDosDevice(path) && !InDeviceNamespace(path));
-}
-
 } // namespace
 
 void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void* context)
 {
     // A character the code page cannot hold became '?': never take it for a pattern.
     if (!exact || !HasWildcard(argument)) {
-        if (exact)
-            VisitPath(argument, visit, context);
-        else
-            visit(context, argument, false);
+        visit(context, argument, exact);
         return;
     }
     // Only the last component is a pattern; one in a folder name matches nothing. Names come in
@@ -137,7 +128,7 @@ void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void
         for (int i = 0; i < batch.count; ++i) {
             const char* name = batch.names[batch.order[i]];
             std::memcpy(path + folderLength, name, std::strlen(name) + 1);
-            VisitPath(path, visit, context);
+            visit(context, path, true);
             matched = true;
         }
     }

@@ -15,13 +15,3 @@ void BuildNoFileRecord(ImageInfo* info, void* appIcon)
     memcpy(info->typeName, typeName, sizeof typeName);
     info->flags = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
 }
-
-void BuildMissingFileRecord(ImageInfo* info)
-{
-    static_assert(sizeof INFO_BAD_FILE_NAME_TEXT <= sizeof info->name, "the message fits the name field");
-    static_assert(sizeof INFO_NO_TYPE_NAME_TEXT <= sizeof info->typeName, "the message fits the type field");
-    memset(info, 0, sizeof *info);
-    memcpy(info->name, INFO_BAD_FILE_NAME_TEXT, sizeof INFO_BAD_FILE_NAME_TEXT);
-    memcpy(info->typeName, INFO_NO_TYPE_NAME_TEXT, sizeof INFO_NO_TYPE_NAME_TEXT);
-    info->flags = INFO_DEFAULT_ICON | INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
-}

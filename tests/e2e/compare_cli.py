@@ -96,7 +96,8 @@ def main():
                 failures.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
         print("%d files compared" % len(files))
 
-        # Devices are never opened, named or matched; the pattern beside them matches its two files.
+        # Devices show what the shell says of them and are never opened, named or matched; the
+        # pattern beside them matches its two files.
         os.mkdir(os.path.join(tmp, "devices"))
         for name in ("p00.png", "p01.png", "com1.png"):
             shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
@@ -104,9 +105,9 @@ def main():
         status, lines = json_lines([WINE, args.qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
         seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
-        missing = 0x0B  # no type, plain title, size unknown
-        want = [(n, missing, 0) for n in names[:4]] + [("p00.png", 0, size), ("p01.png", 0, size), ("com1.png", missing, 0)]
-        if status != 1 or seen != want:
+        unread = 0x30  # scale and colours unsupported
+        want = [(n, unread, 0) for n in names[:4]] + [("p00.png", 0, size), ("p01.png", 0, size), ("com1.png", unread, 0)]
+        if status != 0 or seen != want:
             failures.append("devices and patterns: exit status %d, %s" % (status, seen))
     finally:
         if env:
