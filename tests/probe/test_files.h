@@ -71,15 +71,6 @@ inline Bytes Gif(uint32_t width, uint32_t height, uint8_t packed = 0xF7)
     return Header(13, {{0, {'G', 'I', 'F', '8', '9', 'a'}}, {6, Le16(width)}, {8, Le16(height)}, {10, {packed}}});
 }
 
-// Test names from the labels of table rows.
-template <typename Param> std::string CaseName(const ::testing::TestParamInfo<Param>& info)
-{
-    std::string name;
-    for (const char* p = info.param.label; *p; ++p)
-        name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return name;
-}
-
 // A record filled with a pattern, to see which fields a step wrote.
 inline ImageInfo MarkedRecord()
 {
