@@ -1,3 +1,4 @@
+// The panel's texts, built from records; narrow literals are code page 932 bytes, as in the program.
 #include "panel_texts.h"
 
 #include <gtest/gtest.h>
@@ -7,30 +8,30 @@
 
 namespace {
 
-// Narrow literals are code page 932 bytes, as the program holds them.
-ImageInfo FoundFile(const char* name, uint32_t fileSize)
+ImageInfo Record(const std::string& name, uint32_t fileSize = 1, uint32_t flags = 0)
 {
     ImageInfo info;
     std::memset(&info, 0, sizeof info);
     info.icon = reinterpret_cast<void*>(0x1234);
-    std::strcpy(info.name, name);
+    std::memcpy(info.name, name.c_str(), name.size() + 1);
     std::strcpy(info.typeName, "BMP ファイル");
     info.fileSize = fileSize;
+    info.flags = flags;
     return info;
 }
 
 PanelTexts Texts(const ImageInfo& info)
 {
     PanelTexts texts;
-    std::memset(&texts, 'X', sizeof texts);
+    std::memset(&texts, 'X', sizeof texts); // every text must be written
     FormatPanelTexts(&info, &texts);
     return texts;
 }
 
 const uint32_t SCALE_NO = INFO_SCALE_UNSUPPORTED, COLORS_NO = INFO_COLORS_UNSUPPORTED;
 
-// The three number fields, each column on its own: every size, scale and colour example.
-TEST(PanelTextsTest, SizeScaleAndColours)
+// The three number fields, each column on its own.
+TEST(PanelTexts, SizeScaleAndColours)
 {
     const struct { uint32_t fileSize; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } cases[] = {
         {0, 640, 480, 1, 0, "0 Byte", "640 \x81\x7E 480 Pixel", "2 色"}, // the sign is one CP932 character
@@ -52,11 +53,10 @@ TEST(PanelTextsTest, SizeScaleAndColours)
         {123456, 2, 3, 1, INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN, "??? Byte", "2 × 3 Pixel", "2 色"},
     };
     for (const auto& c : cases) {
-        ImageInfo info = FoundFile("a", c.fileSize);
+        ImageInfo info = Record("a", c.fileSize, c.flags);
         info.width = c.width;
         info.height = c.height;
         info.depth = c.depth;
-        info.flags = c.flags;
         PanelTexts texts = Texts(info);
         EXPECT_STREQ(texts.size, c.size) << c.fileSize;
         EXPECT_STREQ(texts.scale, c.scale) << c.width << "x" << c.height;
@@ -65,21 +65,20 @@ TEST(PanelTextsTest, SizeScaleAndColours)
 }
 
 // The icon choice, the caption's two forms and the type text of an empty type name.
-TEST(PanelTextsTest, IconCaptionAndType)
+TEST(PanelTexts, IconCaptionAndType)
 {
     void* const shell = reinterpret_cast<void*>(0x10);
     const uint32_t plain = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
     const struct { void* icon; uint32_t flags; const char* typeName; int panelIcon; const char *caption, *type; } cases[] = {
         {shell, 0, "BMP ファイル", PANEL_ICON_RECORD, "cat.bmp - QVR Version 1.0", "BMP ファイル"},
-        {shell, plain | INFO_SCALE_UNSUPPORTED, "", PANEL_ICON_RECORD, "QVR Version 1.0", "未定義のファイル"},
+        {shell, plain | SCALE_NO, "", PANEL_ICON_RECORD, "QVR Version 1.0", "未定義のファイル"},
         {shell, INFO_DEFAULT_ICON, "", PANEL_ICON_STOCK, "cat.bmp - QVR Version 1.0", "未定義のファイル"},
-        {nullptr, 0, "x", PANEL_ICON_STOCK, "cat.bmp - QVR Version 1.0", "x"},
         {nullptr, INFO_DEFAULT_ICON | plain, "x", PANEL_ICON_STOCK, "QVR Version 1.0", "x"},
+        {nullptr, 0, "x", PANEL_ICON_STOCK, "cat.bmp - QVR Version 1.0", "x"},
     };
     for (const auto& c : cases) {
-        ImageInfo info = FoundFile("cat.bmp", 1);
+        ImageInfo info = Record("cat.bmp", 1, c.flags);
         info.icon = c.icon;
-        info.flags = c.flags;
         std::strcpy(info.typeName, c.typeName);
         PanelTexts texts = Texts(info);
         EXPECT_EQ(texts.icon, c.panelIcon) << c.icon << " " << c.flags;
@@ -89,34 +88,25 @@ TEST(PanelTextsTest, IconCaptionAndType)
     }
 }
 
-TEST(PanelTextsTest, LongNamesAreCutAtACharacterBoundary)
+// The caption keeps as much of the name as fits before " - QVR Version 1.0", never half a
+// double-byte character; the name field shows the name whole, and an unterminated field stays
+// inside the record.
+TEST(PanelTexts, LongNamesAreCutAtACharacterBoundary)
 {
     std::string so127;
     for (int i = 0; i < 127; ++i)
-        so127 += "\x83\x5C";
-    // `captionName`: the part of the name the caption keeps.
+        so127 += "\x83\x5C"; // ソ: its trail byte 0x5C looks like a path separator
     const struct { std::string name, captionName; } cases[] = {
-        {std::string(237, 'a'), std::string(237, 'a')},
-        {std::string(238, 'a'), std::string(237, 'a')},
-        {std::string(255, 'a'), std::string(237, 'a')},
-        // 0x95 0x5C is one character: the cut must not leave its lead byte behind.
+        {std::string(237, 'a'), std::string(237, 'a')}, {std::string(238, 'a'), std::string(237, 'a')},
         {std::string(236, 'a') + "\x95\x5C" + "b", std::string(236, 'a')},
-        {std::string(235, 'a') + "\x95\x5C" + "b", std::string(235, 'a') + "\x95\x5C"},
-        // Only double-byte characters, whose trail byte 0x5C looks like a path separator.
-        {so127, so127.substr(0, 236)},
+        {std::string(235, 'a') + "\x95\x5C" + "b", std::string(235, 'a') + "\x95\x5C"}, {so127, so127.substr(0, 236)},
     };
     for (const auto& c : cases) {
-        ImageInfo info = FoundFile("", 1);
-        std::memcpy(info.name, c.name.c_str(), c.name.size() + 1);
-        PanelTexts texts = Texts(info);
+        PanelTexts texts = Texts(Record(c.name));
         EXPECT_EQ(std::string(texts.caption), c.captionName + " - QVR Version 1.0") << c.name.size();
         EXPECT_EQ(std::string(texts.name), c.name);
     }
-}
-
-TEST(PanelTextsTest, UnterminatedFieldsStayInsideTheRecord)
-{
-    ImageInfo info = FoundFile("", 1);
+    ImageInfo info = Record("");
     std::memset(info.name, 'n', sizeof info.name);
     std::memset(info.typeName, 't', sizeof info.typeName);
     PanelTexts texts = Texts(info);
