@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """qvrc.exe under wine64 against Linux qvr: the same JSON for every file of the shared test images
-and for files of every format made here, seen through the same relative paths from one folder
-(the type name aside, which each system's shell gives). qvrc.exe expands the patterns itself;
+and for files of every format made here, seen through the same relative paths from one folder (the
+type name aside, which each system's shell gives). qvrc.exe expands the patterns itself;
 Linux qvr gets the files one by one, in the same name order. Then DOS device names and patterns
 beside them. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
@@ -13,8 +13,8 @@ import subprocess
 import sys
 import tempfile
 
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+from run_e2e import WINE, WINESERVER, wine_prefix, write
+
 SKIPPED = 77
 
 
@@ -33,23 +33,7 @@ def make_files(folder):
     files = {"a.pxa": b"Pixia" + bytes(223) + struct.pack("<II", 640, 480),
              "a.rif": b"\x00\x02\x00\x01" + struct.pack(">HH", 30, 40), "note.txt": b"text\n", "noext": b""}
     for name, data in files.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
-
-
-def start_wine(tmp, fifo):
-    env = dict(os.environ, WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
-    subprocess.run([WINE, "wineboot", "-i"], env=env, capture_output=True, timeout=180, check=True)
-    # Ports lead to a FIFO nobody writes: a program that opened one would hang, not touch a tty.
-    ports = "".join('"%s"="%s"\r\n' % (p, fifo) for p in ("COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2"))
-    with open(os.path.join(tmp, "ports.reg"), "w") as f:
-        f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n" + ports)
-    subprocess.run([WINE, "regedit", "/S", os.path.join(tmp, "ports.reg")], env=env, capture_output=True,
-                   timeout=60, check=True)
-    subprocess.run([WINESERVER, "-w"], env=env, timeout=60)
-    return env
+        write(os.path.join(folder, name), data)
 
 
 def json_lines(command, cwd, env=None):
@@ -59,11 +43,9 @@ def json_lines(command, cwd, env=None):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--qvrc", required=True)
-    parser.add_argument("--qvr", required=True)
-    parser.add_argument("--testdata", required=True)
+    for name in ("qvrc", "qvr", "testdata"):
+        parser.add_argument("--" + name, required=True, type=os.path.abspath)
     args = parser.parse_args()
-    args.qvrc, args.qvr = os.path.abspath(args.qvrc), os.path.abspath(args.qvr)
     for path, what in ((args.testdata, "test images"), (args.qvr, "Linux qvr (native preset)")):
         if not os.path.exists(path):
             print("skipped: no %s at %s" % (what, path))
@@ -72,17 +54,15 @@ def main():
     tmp = tempfile.mkdtemp(prefix="qvr-cli-")
     env = None
     try:
-        os.symlink(os.path.abspath(args.testdata), os.path.join(tmp, "testdata"))
+        os.symlink(args.testdata, os.path.join(tmp, "testdata"))
         make_files(os.path.join(tmp, "made"))
         patterns, files = [], []
         for top in ("testdata", "made"):
             for folder, dirs, names in os.walk(os.path.join(tmp, top), followlinks=True):
                 dirs.sort()
-                relative = os.path.relpath(folder, tmp)
-                patterns.append(relative + "/*")
-                files += [relative + "/" + n for n in sorted(names, key=name_order)]
-        os.mkfifo(os.path.join(tmp, "port"))
-        env = start_wine(tmp, os.path.join(tmp, "port"))
+                patterns.append(os.path.relpath(folder, tmp) + "/*")
+                files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=name_order)]
+        env = wine_prefix(tmp)
 
         status, windows = json_lines([WINE, args.qvrc, "--json", *patterns], tmp, env)
         linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
@@ -94,7 +74,7 @@ def main():
                 del line["typeName"], line["texts"]["type"]
             if w != l:
                 failures.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
-        print("%d files compared" % len(files))
+        print("%d files compared" % len(windows))
 
         # Devices show what the shell says of them and are never opened, named or matched; the
         # pattern beside them matches its two files.
@@ -106,7 +86,8 @@ def main():
         seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
         unread = 0x30  # scale and colours unsupported
-        want = [(n, unread, 0) for n in names[:4]] + [("p00.png", 0, size), ("p01.png", 0, size), ("com1.png", unread, 0)]
+        want = [(n, unread, 0) for n in names[:4]] + [(n, 0, size) for n in ("p00.png", "p01.png")] + [
+            ("com1.png", unread, 0)]
         if status != 0 or seen != want:
             failures.append("devices and patterns: exit status %d, %s" % (status, seen))
     finally:
