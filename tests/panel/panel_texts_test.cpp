@@ -1,4 +1,5 @@
 // The panel's texts, built from records; narrow literals are code page 932 bytes, as in the program.
+#include "icon_release.h"
 #include "panel_texts.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +113,19 @@ TEST(PanelTexts, LongNamesAreCutAtACharacterBoundary)
     PanelTexts texts = Texts(info);
     EXPECT_EQ(std::string(texts.name), std::string(255, 'n'));
     EXPECT_EQ(std::string(texts.type), std::string(79, 't'));
+}
+
+// Of the icon the control showed until now, only a shell icon that is no longer shown is given
+// back: never the shared stock and application icons, never none.
+TEST(PanelIcons, OnlyAShellIconNoLongerShownIsReleased)
+{
+    int shell, other, stock, app;
+    const struct { const void *previous, *shown; bool release; } cases[] = {
+        {&shell, &other, true}, {&shell, &stock, true}, {&shell, &app, true}, {&shell, nullptr, true},
+        {&shell, &shell, false}, {&stock, &shell, false}, {&app, &shell, false}, {&app, nullptr, false}, {nullptr, &shell, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShouldReleaseIcon(c.previous, c.shown, &stock, &app), c.release) << c.previous << " -> " << c.shown;
 }
 
 } // namespace

@@ -40,11 +40,11 @@ Bytes Scan()
     return Cat({bytes, {0xFF, 0xD9}});
 }
 
-const Bytes kTables = Cat({Segment(0xDB, 67), Segment(0xC4, 31), Segment(0xFE, 5)});
 const Bytes kMng = Header(28, {{0, {0x8A, 'M', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}}, {16, Be32(1024)}, {20, Be32(768)}});
 
 // A recognised file gets width, height and depth (MNG: the colours flag instead of a depth) and
-// nothing else; any other leaves the record as it was.
+// nothing else; any other leaves the record as it was. Baseline, progressive and other JPEG kinds
+// as encoders write them are in the shared test images.
 TEST(Detectors, StoreTheHeaderFieldsOrNothing)
 {
     const struct { const char* label; Detector detect; const char* name; Bytes bytes; int result; int32_t width, height; uint32_t depth; } rows[] = {
@@ -67,11 +67,8 @@ TEST(Detectors, StoreTheHeaderFieldsOrNothing)
         {"gif 0x40", ProbeGif, "a.gif", Gif(1, 2, 0x40), 1, 1, 2, 8},
         {"gif cut after the signature", ProbeGif, "a.gif", {'G', 'I', 'F'}, 1, 0, 0, 8},
         {"gif signature", ProbeGif, "a.gif", {'G', 'I', 'E', '8', '9', 'a', 1, 0, 1, 0, 0}, 0, 0, 0, 0},
-        // PNG: colour types with bit 1 set and bit 0 clear (truecolour, alpha or not) count three samples.
-        {"png rgba", ProbePng, "a.png", Png(800, 600, 8, 6), 1, 800, 600, 24},
-        {"png 16-bit rgba", ProbePng, "a.png", Png(1, 2, 16, 6), 1, 1, 2, 48},
-        {"png palette", ProbePng, "a.png", Png(1, 2, 4, 3), 1, 1, 2, 4},
-        {"png grey alpha", ProbePng, "a.png", Png(1, 2, 8, 4), 1, 1, 2, 8},
+        // PNG: colour types with bit 1 set and bit 0 clear count three samples (the shared test
+        // images show the standard types).
         {"png type 7", ProbePng, "a.png", Png(1, 2, 8, 7), 1, 1, 2, 8},
         {"png type 0xFE", ProbePng, "a.png", Png(1, 2, 8, 0xFE), 1, 1, 2, 24},
         {"png cut in the width", ProbePng, "a.png", Cut(Png(0x01020304, 9), 18), 1, 0x01020000, 0, 0},
@@ -85,13 +82,10 @@ TEST(Detectors, StoreTheHeaderFieldsOrNothing)
         {"rif, height first", ProbeRif, "a.rif", {0x00, 0x02, 0x00, 0x01, 0x01, 0xE0, 0x02, 0x80}, 1, 640, 480, 24},
         {"rif 00 03 00 01", ProbeRif, "a.rif", {0x00, 0x03, 0x00, 0x01, 0x01, 0xE0, 0x02, 0x80}, 0, 0, 0, 0},
         {"rif of zeros", ProbeRif, "a.rif", {0, 0, 0, 0, 0x01, 0xE0, 0x02, 0x80}, 0, 0, 0, 0},
-        {"jpeg baseline", ProbeJpeg, "a.jpg", Cat({kJfif, kTables, Frame(0xC0, 480, 640, 3), Scan()}), 1, 640, 480, 24},
         {"jpeg grey, no dot", ProbeJpeg, "greyJPG", Cat({kJfif, Frame(0xC0, 480, 640, 1), Scan()}), 1, 640, 480, 8},
         {"jpeg four components", ProbeJpeg, "a.Jpeg", Cat({kJfif, Frame(0xC0, 2, 65535, 4), Scan()}), 1, 65535, 2, 8},
         {"jpe", ProbeJpeg, "a.jpe", Cat({kJfif, Frame(0xC0, 7, 9, 3)}), 0, 0, 0, 0},
         {"jpeg zero lines", ProbeJpeg, "a.jpg", Cat({kJfif, Frame(0xC0, 0, 300, 3), Scan()}), 1, 300, 0, 24},
-        {"jpeg progressive", ProbeJpeg, "a.jpg", Cat({kJfif, kTables, Frame(0xC2, 480, 640, 3), Scan()}), 1, 0, 0, 0},
-        {"jpeg exif first", ProbeJpeg, "a.jpg", Cat({{0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f'}, Bytes(12, 0), Frame(0xC0, 1, 1, 3)}), 0, 0, 0, 0},
         {"jpeg without SOI", ProbeJpeg, "a.jpg", Cut(kApp0, 10), 0, 0, 0, 0},
         {"jpeg of nine bytes", ProbeJpeg, "a.jpg", Cut(kJfif10, 9), 0, 0, 0, 0},
         {"jpeg of ten bytes", ProbeJpeg, "a.jpg", kJfif10, 1, 0, 0, 0},
