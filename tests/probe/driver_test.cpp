@@ -53,42 +53,29 @@ TEST(Driver, RecordStates)
 }
 
 // The display name is what follows the last 0x5C that stands alone (a 0x5C trailing a CP932
-// lead byte belongs to its character), cut at a character boundary to fit its field.
-TEST(Driver, DisplayNameAfterTheLastSeparatorCutToFit)
+// lead byte belongs to its character). Names and type names are cut at a character boundary to
+// fit their fields; an empty type name is a type name: the step succeeds and adds no flag.
+TEST(Driver, NamesAndTypeNamesCutToFit)
 {
     ASSERT_EQ(std::string("表ソ能"), "\x95\x5C\x83\x5C\x94\x5C");
-    const struct { std::string found, shown; } table[] = {
-        {"plain.png", "plain.png"}, {"dir\\sub\\c.png", "c.png"}, {"表ソ能", "表ソ能"},
-        {"d\\表\\ソ能.jpg", "ソ能.jpg"}, {"\x95\x5C", "\x95\x5C"},
+    const std::string n253(253, 'n'), t77(77, 't');
+    const struct { std::string found, shown, type = "t", storedType = "t"; } table[] = {
+        {"plain.png", "plain.png", "", ""}, {"dir\\sub\\c.png", "c.png", std::string(79, 't'), std::string(79, 't')},
+        {"表ソ能", "表ソ能", t77 + "表", t77 + "表"}, {"d\\表\\ソ能.jpg", "ソ能.jpg", t77 + "t表", t77 + "t"},
+        {"\x95\x5C", "\x95\x5C", std::string(200, 't'), std::string(79, 't')},
         {"d\\\xFA\x5C\xFB\x5C\xFC\x4B.png", "\xFA\x5C\xFB\x5C\xFC\x4B.png"}, // the last lead bytes: 纊 犾 and FC 4B
         {"\xB1\\b", "b"}, // half-width katakana is a single byte: the 0x5C after it separates
-        {"dir\\", ""}, {std::string(259, 'n'), std::string(255, 'n')},
-        {std::string(253, 'n') + "表", std::string(253, 'n') + "表"},
-        {std::string(254, 'n') + "表", std::string(254, 'n')},
-        {"a\\" + std::string(254, 'n') + "能", std::string(254, 'n')},
+        {"dir\\", ""}, {std::string(259, 'n'), std::string(255, 'n')}, {n253 + "表", n253 + "表"},
+        {n253 + "n表", n253 + "n"}, {"a\\" + n253 + "n能", n253 + "n"},
     };
     for (const auto& row : table) {
         g_fake = FakePlatform{};
         g_fake.foundName = row.found;
-        ImageInfo info = MarkedRecord();
-        ProbeImageFile(&info, "none");
-        EXPECT_EQ(std::string(info.name), row.shown) << row.found;
-    }
-}
-
-// An empty type name is a type name: the step succeeds and adds no flag.
-TEST(Driver, TypeNamesCutToFit)
-{
-    const struct { std::string type, stored; } table[] = {
-        {"", ""}, {std::string(79, 't'), std::string(79, 't')}, {std::string(77, 't') + "表", std::string(77, 't') + "表"},
-        {std::string(78, 't') + "表", std::string(78, 't')}, {std::string(200, 't'), std::string(79, 't')},
-    };
-    for (const auto& row : table) {
-        g_fake = FakePlatform{};
         g_fake.typeName = row.type;
-        ImageInfo info{};
+        ImageInfo info{}; // as the driver clears it
         EXPECT_EQ(GetShellFileFacts(&info, "x"), 1);
-        EXPECT_EQ(std::string(info.typeName), row.stored) << row.type.size();
+        EXPECT_EQ(std::string(info.name), row.shown) << row.found;
+        EXPECT_EQ(std::string(info.typeName), row.storedType) << row.type.size();
         EXPECT_EQ(info.flags, 0u);
     }
 }
