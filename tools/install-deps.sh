@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   libglib2.0-dev shared-mime-info nlohmann-json3-dev libgtest-dev googletest
   clang libclang-rt-14-dev
-  wine64 xvfb fonts-ipafont-gothic locales libx11-dev xdotool x11-utils imagemagick python3
+  wine64 xvfb fonts-ipafont-gothic locales libx11-dev x11-utils imagemagick python3
   dpkg-dev man-db hyperfine strace
 )
 
