@@ -10,7 +10,6 @@ FakePlatform g_fake;
 
 int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
-    ++g_fake.shellQueries;
     if (!g_fake.shellAnswers)
         return 0;
     *icon = g_fake.icon;
@@ -21,7 +20,6 @@ int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZ
 
 int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
-    ++g_fake.searches;
     if (!g_fake.fileFound)
         return 0;
     strncpy(foundName, g_fake.foundName.c_str(), PLATFORM_TEXT_SIZE - 1);

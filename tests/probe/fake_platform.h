@@ -12,8 +12,6 @@ struct FakePlatform {
     bool fileFound = true;
     std::string foundName = "found.png"; // as the search reports it, may hold a directory part
     uint64_t size = 0;
-    int shellQueries = 0;
-    int searches = 0;
     int opens = 0;                       // OpenHeaderFile calls that reached the file system
     int probes = 0;                      // BeginFileProbe calls not yet ended
 };

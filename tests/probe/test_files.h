@@ -65,16 +65,3 @@ inline Bytes Bmp(uint32_t width, uint32_t height, uint32_t bits)
     return Header(54, {{0, {'B', 'M'}}, {14, Le32(40)}, {18, Le32(width)}, {22, Le32(height)},
                        {26, Le16(1)}, {28, Le16(bits)}});
 }
-
-inline Bytes Gif(uint32_t width, uint32_t height, uint8_t packed = 0xF7)
-{
-    return Header(13, {{0, {'G', 'I', 'F', '8', '9', 'a'}}, {6, Le16(width)}, {8, Le16(height)}, {10, {packed}}});
-}
-
-// A record filled with a pattern, to see which fields a step wrote.
-inline ImageInfo MarkedRecord()
-{
-    ImageInfo info;
-    memset(&info, 0x5A, sizeof info);
-    return info;
-}
