@@ -2,7 +2,7 @@
 
 #include "platform_probe.h"
 
-#include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,8 +13,7 @@ int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZ
     if (!g_fake.shellAnswers)
         return 0;
     *icon = g_fake.icon;
-    strncpy(typeName, g_fake.typeName.c_str(), PLATFORM_TEXT_SIZE - 1);
-    typeName[PLATFORM_TEXT_SIZE - 1] = '\0';
+    snprintf(typeName, PLATFORM_TEXT_SIZE, "%s", g_fake.typeName.c_str());
     return 1;
 }
 
@@ -22,8 +21,7 @@ int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* siz
 {
     if (!g_fake.fileFound)
         return 0;
-    strncpy(foundName, g_fake.foundName.c_str(), PLATFORM_TEXT_SIZE - 1);
-    foundName[PLATFORM_TEXT_SIZE - 1] = '\0';
+    snprintf(foundName, PLATFORM_TEXT_SIZE, "%s", g_fake.foundName.c_str());
     *size = g_fake.size;
     return 1;
 }
@@ -44,10 +42,7 @@ size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* b
     return got > 0 ? size_t(got) : 0;
 }
 
-uint64_t SkipFileHole(const HeaderFile*, uint64_t offset)
-{
-    return offset; // the walk reads every zero
-}
+uint64_t SkipFileHole(const HeaderFile*, uint64_t offset) { return offset; } // the walk reads every zero
 
 void CloseHeaderFile(HeaderFile* file) { close(int(file->handle)); }
 

@@ -7,11 +7,11 @@
 
 struct FakePlatform {
     bool shellAnswers = true;
-    std::string typeName = "PNG image";  // code page 932 bytes
-    void* icon = reinterpret_cast<void*>(0x1234);
     bool fileFound = true;
-    std::string foundName = "found.png"; // as the search reports it, may hold a directory part
     uint64_t size = 0;
+    std::string typeName = "PNG image";  // code page 932 bytes
+    std::string foundName = "found.png"; // as the search reports it, may hold a directory part
+    void* icon = reinterpret_cast<void*>(0x1234);
     int opens = 0;                       // OpenHeaderFile calls that reached the file system
     int probes = 0;                      // BeginFileProbe calls not yet ended
 };

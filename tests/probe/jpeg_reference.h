@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct JpegReference {
     int result;
@@ -14,8 +15,7 @@ struct JpegReference {
 inline JpegReference WalkJpegReference(const unsigned char* data, size_t size)
 {
     auto byteAt = [&](uint64_t offset) -> unsigned { return offset < size ? data[offset] : 0u; };
-    if (size < 10 || data[0] != 0xFF || data[1] != 0xD8 || data[6] != 'J' || data[7] != 'F' ||
-        data[8] != 'I' || data[9] != 'F')
+    if (size < 10 || data[0] != 0xFF || data[1] != 0xD8 || memcmp(data + 6, "JFIF", 4) != 0)
         return {0, 0, 0, 0};
     for (uint64_t at = 2; at + 4 <= size;) {
         unsigned marker = byteAt(at) << 8 | byteAt(at + 1);
