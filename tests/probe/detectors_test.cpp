@@ -1,5 +1,4 @@
 // The seven detectors and the JPEG walk, over files written here.
-#include "fake_platform.h"
 #include "jpeg_reference.h"
 #include "test_files.h"
 

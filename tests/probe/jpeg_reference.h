@@ -6,11 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-struct JpegReference {
-    int result;
-    int32_t width, height;
-    uint32_t depth;
-};
+struct JpegReference { int result; int32_t width, height; uint32_t depth; };
 
 inline JpegReference WalkJpegReference(const unsigned char* data, size_t size)
 {

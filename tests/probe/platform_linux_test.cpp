@@ -1,11 +1,16 @@
-// The probe with the real Linux platform file while the path it probes is swapped under it.
+// The probe with the real Linux platform file: while the path it probes is swapped under it, and
+// over files written by encoders outside this project, against what is known of each (the PngSuite
+// names, the PNG each BMP was converted from, the JPEG answer files).
 #include "platform_probe.h"
 #include "test_files.h"
 
 #include <atomic>
 #include <thread>
+#include <nlohmann/json.hpp>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -42,6 +47,59 @@ TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
     char events[4096];
     EXPECT_EQ(::read(notify, events, sizeof events), -1) << "a special file was opened";
     close(notify);
+}
+
+const fs::path kTestData = QVR_TESTDATA_DIR;
+
+// Result, width, height, depth and flags of a probe.
+std::vector<int64_t> Probed(const fs::path& file)
+{
+    ImageInfo info{};
+    int result = ProbeImageFile(&info, file.c_str());
+    ReleaseShellIcon(info.icon);
+    return {result, info.width, info.height, info.depth, info.flags};
+}
+
+TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
+{
+    if (!fs::exists(kTestData))
+        GTEST_SKIP() << "no test images at " << kTestData;
+    // PngSuite names carry colour type (5th character) and bit depth (last two digits); the sNN images
+    // are NN by NN pixels, the basic ones 32 by 32; names starting with 'x' are broken. Each BMP
+    // conversion has its original's dimensions, in 32 bits.
+    int checked = 0;
+    for (const fs::path& file : fs::directory_iterator(kTestData / "pngsuite/png")) {
+        std::string stem = file.stem();
+        std::vector<int64_t> png = Probed(file);
+        if (stem[0] == 'x') { // broken: a bad signature is refused, any other header taken as it is
+            EXPECT_EQ(png[0], stem[1] == 's' || stem.rfind("xcr", 0) == 0 || stem.rfind("xlf", 0) == 0 ? 0 : 1) << stem;
+            continue;
+        }
+        int64_t type = stem[4] - '0', bits = std::stoi(stem.substr(6, 2)), side = stem[0] == 's' ? std::stoi(stem.substr(1, 2)) : 32;
+        bool sized = stem[0] == 's' || stem.rfind("bas", 0) == 0; // other sizes are not in the name
+        EXPECT_EQ(png, std::vector<int64_t>({1, sized ? side : png[1], sized ? side : png[2], type == 2 || type == 6 ? bits * 3 : bits, 0})) << stem;
+        EXPECT_EQ(Probed(kTestData / "pngsuite/bmp" / (stem + ".bmp")), std::vector<int64_t>({1, png[1], png[2], 32, 0})) << stem;
+        ++checked;
+    }
+    EXPECT_GT(checked, 150);
+    // Each JPEG's answer file lists its segments. Only files whose first segment is a JFIF APP0 are
+    // recognised; of those, baseline (SOF0) files give their frame's dimensions, the others zeros.
+    int kinds[3] = {}; // unrecognised, without dimensions, baseline
+    for (const fs::path& file : fs::recursive_directory_iterator(kTestData / "jpegsuite")) {
+        if (file.extension() != ".jpg")
+            continue;
+        auto segments = nlohmann::json::parse(std::ifstream(fs::path(file).replace_extension(".json")))["segments"];
+        bool jfif = segments.size() > 1 && segments[1]["type"] == "APP0" && segments[1].value("format", "") == "JFIF";
+        auto sof0 = std::find_if(segments.begin(), segments.end(), [](const auto& s) { return s["type"] == "SOF0"; });
+        bool baseline = jfif && sof0 != segments.end();
+        std::vector<int64_t> expected = {jfif, 0, 0, 0, jfif ? 0 : INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED};
+        if (baseline)
+            expected = {1, (*sof0)["samples_per_line"], (*sof0)["number_of_lines"], (*sof0)["components"].size() == 3 ? 24 : 8, 0};
+        EXPECT_EQ(Probed(file), expected) << file;
+        ++kinds[jfif + baseline];
+    }
+    EXPECT_GT(std::min(kinds[0], kinds[2]), 20);
+    EXPECT_GT(kinds[1], 200);
 }
 
 } // namespace
