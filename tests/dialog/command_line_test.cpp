@@ -67,9 +67,8 @@ TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
 TEST(QuoteLaunchPath, QuotesAndCutsToTheParameterBuffer)
 {
     // A dropped path arrives with at most 2045 bytes: it fits with both marks.
-    const std::string cases[][2] = {{"C:\\My Files\\a.png", "C:\\My Files\\a.png"},
-                                    {std::string(2045, 'x'), std::string(2045, 'x')},
-                                    {std::string(2046, 'y'), std::string(2045, 'y')}};
+    const std::string x2045(2045, 'x'), cases[][2] = {{"C:\\My Files\\a.png", "C:\\My Files\\a.png"},
+                                                      {x2045, x2045}, {x2045 + "y", x2045}};
     for (const auto& c : cases) {
         char parameters[2048];
         EXPECT_EQ(QuoteLaunchPath(parameters, sizeof parameters, c[0].c_str()), c[1].size() + 2);
@@ -91,15 +90,11 @@ TEST(NoFileRecord, PromptAndMissingFileShowPlaceholders)
         memset(&info, 0x5A, sizeof info); // whatever an earlier file left behind
         c.icon ? BuildNoFileRecord(&info, c.icon) : BuildMissingFileRecord(&info);
         EXPECT_EQ(info.flags, c.flags);
-        PanelTexts texts;
-        FormatPanelTexts(&info, &texts);
-        EXPECT_EQ(texts.icon, c.shown);
-        EXPECT_STREQ(texts.caption, "QVR Version 1.0");
-        EXPECT_STREQ(texts.name, c.name);
-        EXPECT_STREQ(texts.type, c.type);
-        EXPECT_STREQ(texts.size, "??? Byte");
-        EXPECT_STREQ(texts.scale, "??? × ??? Pixel");
-        EXPECT_STREQ(texts.colors, "??? 色");
+        PanelTexts t;
+        FormatPanelTexts(&info, &t);
+        EXPECT_EQ(t.icon, c.shown);
+        EXPECT_EQ(std::string(t.caption) + "|" + t.name + "|" + t.type + "|" + t.size + "|" + t.scale + "|" + t.colors,
+                  std::string("QVR Version 1.0|") + c.name + "|" + c.type + "|??? Byte|??? × ??? Pixel|??? 色");
     }
 }
 
