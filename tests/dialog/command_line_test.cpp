@@ -19,8 +19,7 @@ TEST(SkipProgramName, FollowsTheStartUpContract)
     const struct { const char* commandLine; const char* args; } cases[] = {
         {"qvr.exe a.png", "a.png"}, {"qvr.exe", ""}, {"qvr.exe \t a.png b", "a.png b"},
         {"\"C:\\Program Files\\qvr.exe\" a.png", "a.png"}, {"\"C:\\Program Files\\qvr.exe\"", ""},
-        // A quoted name ends at its closing mark even without a blank after it.
-        {"\"qvr.exe\"a.png", "a.png"},
+        {"\"qvr.exe\"a.png", "a.png"}, // a quoted name ends at its closing mark, blank or not
         // The trap: a first byte of 0x80 or above is part of the argument, not a blank.
         {"qvr.exe " HYOU_SO_NOU ".png", HYOU_SO_NOU ".png"}, {"\"C:\\qvr.exe\" \xB1\xB2.png", "\xB1\xB2.png"},
         {"qvr.exe\x01\x1F" "a", "a"}, {"qvr.exe \"C:\\My Files\\a.png\"", "\"C:\\My Files\\a.png\""},
@@ -37,9 +36,8 @@ TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
     // `shown` is the first token, or the text to convert when quoted (into 18 bytes here); a new
     // instance is launched exactly when there is a `rest`.
     const struct { std::string args; bool quoted; std::string shown; const char* rest; } cases[] = {
-        {"", false, "", nullptr},
-        {"a.png b.png c.png", false, "a.png", "b.png c.png"}, {"a.png ", false, "a.png", ""},
-        {"a.png  b.png", false, "a.png", " b.png"}, {"a.png\rb.png", false, "a.png", nullptr},
+        {"", false, "", nullptr}, {"a.png ", false, "a.png", ""}, {"a.png  b.png", false, "a.png", " b.png"},
+        {"a.png b.png c.png", false, "a.png", "b.png c.png"}, {"a.png\rb.png", false, "a.png", nullptr},
         {"a.png\tb.png c.png", false, "a.png", "c.png"}, {HYOU_SO_NOU ".png x", false, HYOU_SO_NOU ".png", "x"},
         // A token too long for a path is refused, not cut; the rest is handed on all the same.
         {a259 + " next.png", false, a259, "next.png"}, {a259 + "a next.png", false, "", "next.png"},
@@ -47,8 +45,7 @@ TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
         {"\"C:\\My Files\\ab.png\"", true, "", nullptr}, // too long for its buffer: not converted at all
         // Only the last byte is dropped: a second path stays in the text and is not handed on.
         {"\"C:\\a.png\" b.png", true, "C:\\a.png\" b.pn", nullptr}, {"\"", true, "", nullptr},
-        // A pattern is never converted, so it cannot turn into the name of its first match.
-        {"\"C:\\p0?.png\"", true, "", nullptr},
+        {"\"C:\\p0?.png\"", true, "", nullptr}, // never converted: it could turn into the name of its first match
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

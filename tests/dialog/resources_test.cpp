@@ -72,9 +72,8 @@ struct Writer {
 
 TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
 {
-    const uint32_t edit = 0x50010880, label = 0x50020001;
-    // Class ordinals: 0x80 button, 0x81 edit, 0x82 static.
-    const struct { unsigned classOrdinal; uint32_t id; const char16_t* text; unsigned x, y, cx, cy; uint32_t style; } controls[10] = {
+    const uint32_t edit = 0x50010880, label = 0x50020001; // classes: 0x80 button, 0x81 edit, 0x82 static
+    const struct { unsigned classId; uint32_t id; const char16_t* text; unsigned x, y, cx, cy; uint32_t style; } controls[] = {
         {0x80, 2, u"OK", 124, 96, 48, 17, 0x50010001}, {0x82, 1000, u"", 15, 12, 20, 20, 0x50000003},
         {0x81, 1004, u"", 44, 12, 128, 12, edit}, {0x81, 1001, u"", 44, 24, 128, 12, edit},
         {0x82, 0xFFFFFFFF, u"サイズ", 8, 44, 32, 12, label}, {0x81, 1002, u"", 44, 44, 128, 12, edit},
@@ -86,11 +85,10 @@ TEST(AppResources, DialogTemplateIsExactAndTheIconIsThere)
     want.Text(u"QVR Version 1.0"), want.W({9, 0, 0x0100}), want.Text(u"ＭＳ Ｐゴシック");
     for (const auto& c : controls) {
         want.Align(), want.D({0, 0, c.style}), want.W({c.x, c.y, c.cx, c.cy}), want.D({c.id});
-        want.W({0xFFFF, c.classOrdinal}), want.Text(c.text), want.W({0});
+        want.W({0xFFFF, c.classId}), want.Text(c.text), want.W({0});
     }
     EXPECT_EQ(FindResource(5, 101), want.b);
-    Bytes group = FindResource(14, 103); // its images come from the icon file checked above
-    EXPECT_TRUE(group.size() == 6u + 4 * 14 && Word(group, 4) == 4u);
+    EXPECT_EQ(FindResource(14, 103).size(), 6u + 4 * 14); // the icon group: the four images of the icon file
 }
 
 TEST(AppResources, VersionBlockCarriesEveryValue)

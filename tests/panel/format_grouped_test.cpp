@@ -4,19 +4,14 @@
 
 #include <cstring>
 #include <string>
-#include <type_traits>
-#include <utility>
 
 namespace {
 
 // Only the three value types compile; a long, whose width differs between targets, does not.
-template <typename T, typename = void>
-struct Formats : std::false_type {};
-template <typename T>
-struct Formats<T, std::void_t<decltype(FormatGrouped(nullptr, 0, "", std::declval<T>()))>>
-    : std::true_type {};
-static_assert(Formats<int32_t>::value && Formats<uint32_t>::value && Formats<double>::value);
-static_assert(!Formats<long>::value && !Formats<int64_t>::value && !Formats<float>::value && !Formats<bool>::value);
+template <typename T> constexpr bool Formats(...) { return false; }
+template <typename T> constexpr auto Formats(int) -> decltype(FormatGrouped(nullptr, 0, "", T()), true) { return true; }
+static_assert(Formats<int32_t>(0) && Formats<uint32_t>(0) && Formats<double>(0));
+static_assert(!Formats<long>(0) && !Formats<int64_t>(0) && !Formats<float>(0) && !Formats<bool>(0));
 
 template <typename T>
 std::string Grouped(const char* format, T value, size_t capacity)

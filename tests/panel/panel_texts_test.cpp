@@ -11,8 +11,7 @@ namespace {
 
 ImageInfo Record(const std::string& name, uint32_t fileSize = 1, uint32_t flags = 0)
 {
-    ImageInfo info;
-    std::memset(&info, 0, sizeof info);
+    ImageInfo info{};
     info.icon = reinterpret_cast<void*>(0x1234);
     std::memcpy(info.name, name.c_str(), name.size() + 1);
     std::strcpy(info.typeName, "BMP ファイル");
@@ -30,27 +29,25 @@ PanelTexts Texts(const ImageInfo& info)
     return texts;
 }
 
-const uint32_t SCALE_NO = INFO_SCALE_UNSUPPORTED, COLORS_NO = INFO_COLORS_UNSUPPORTED;
-
 // The three number fields, each column on its own.
 TEST(PanelTexts, SizeScaleAndColours)
 {
-    const struct { uint32_t fileSize; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } cases[] = {
+    const struct { uint32_t bytes; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } rows[] = {
         {1023, 640, -480, 1, 0, "1023 Byte", "640 \x81\x7E -480 Pixel", "2 色"}, // the sign is one CP932 character
         {1024, -2147483647 - 1, 2147483647, 16, 0, "1 KByte ( 1,024 Byte )", "-2,147,483,648 × 2,147,483,647 Pixel", "65,536 色"},
         {1152, 0, 480, 17, 0, "1.13 KByte ( 1,152 Byte )", "??? × ??? Pixel", "17 ビットカラー"},
-        {1048575, 640, 0, 0, COLORS_NO, "1.02e+003 KByte ( 1,048,575 Byte )", "??? × ??? Pixel", "未サポート"},
+        {1048575, 640, 0, 0, INFO_COLORS_UNSUPPORTED, "1.02e+003 KByte ( 1,048,575 Byte )", "??? × ??? Pixel", "未サポート"},
         {1048576, 2, 3, 0, INFO_PLAIN_TITLE, "1 MByte ( 1,048,576 Byte )", "2 × 3 Pixel", "??? 色"},
-        {4294967295u, 2, 3, 4294967295u, SCALE_NO, "4.1e+003 MByte ( 4,294,967,295 Byte )", "未サポート", "4,294,967,295 ビットカラー"},
-        {123456, 2, 3, 1, INFO_SIZE_UNKNOWN, "??? Byte", "2 × 3 Pixel", "2 色"},
+        {4294967295u, 2, 3, 4294967295u, 0, "4.1e+003 MByte ( 4,294,967,295 Byte )", "2 × 3 Pixel", "4,294,967,295 ビットカラー"},
+        {123456, 2, 3, 1, INFO_SIZE_UNKNOWN | INFO_SCALE_UNSUPPORTED, "??? Byte", "未サポート", "2 色"},
     };
-    for (const auto& c : cases) {
-        ImageInfo info = Record("a", c.fileSize, c.flags);
+    for (const auto& c : rows) {
+        ImageInfo info = Record("a", c.bytes, c.flags);
         info.width = c.width;
         info.height = c.height;
         info.depth = c.depth;
         PanelTexts texts = Texts(info);
-        EXPECT_STREQ(texts.size, c.size) << c.fileSize;
+        EXPECT_STREQ(texts.size, c.size) << c.bytes;
         EXPECT_STREQ(texts.scale, c.scale) << c.width << "x" << c.height;
         EXPECT_STREQ(texts.colors, c.colors) << c.depth;
     }
@@ -73,7 +70,6 @@ TEST(PanelTexts, IconCaptionAndType)
         PanelTexts texts = Texts(info);
         EXPECT_EQ(texts.icon, c.panelIcon) << c.icon << " " << c.flags;
         EXPECT_STREQ(texts.caption, c.caption) << c.flags;
-        EXPECT_STREQ(texts.name, "cat.bmp");
         EXPECT_STREQ(texts.type, c.type);
     }
 }
