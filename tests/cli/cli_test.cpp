@@ -51,7 +51,6 @@ json JsonLines(const std::string& out)
 // terminal must not show it raw, how it shows the name (for a missing file the path).
 TEST(Qvr, EachFileAsJsonAndAsText)
 {
-    const char* png = "convert -size 2x3 xc:red PNG24:$f";
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
     const struct { const char *name, *make, *tag, *expect, *shown = nullptr; } rows[] = {
         {"a.png", "convert -size 7x9 xc:red PNG24:$f", "png", u8R"({"result":1,"name":"a.png","width":7,"height":9,
@@ -59,18 +58,15 @@ TEST(Qvr, EachFileAsJsonAndAsText)
              "colors":"24 ビットカラー"}})"},
         {"top-down.bmp", "convert -size 4x3 xc:blue -type TrueColor BMP3:$f && put 22 '\\375\\377\\377\\377'", "bmp",
          u8R"({"result":1,"width":4,"height":-3,"depth":24,"texts":{"scale":"4 × -3 Pixel"}})"},
-        {u8"表ソ能ｱ a\\b caf\u00E9\U0001F600.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
-         u8R"({"result":1,"name":"表ソ能ｱ a＼b caf??.jpg","width":5,"height":6,"depth":24})"},
-        {"\x80.png", png, "png", u8R"({"path":"\uFFFD.png","pathBytes":"802e706e67","name":"?.png","width":2})"},
-        {"\x81.png", png, "png", u8R"({"path":"\uFFFD.png","pathBytes":"812e706e67","width":2})"},
-        {u8"ctl\n\x1B[31m\x7F\u202Egnp.GIF", "convert -size 4x5 xc:red GIF:$f", "gif",
-         u8R"({"result":1,"name":"ctl\n\u001b[31m\u007f?gnp.GIF","width":4,"height":5,"depth":8})",
-         u8"ctl\u240A\u241B[31m\u2421?gnp.GIF"},
+        {u8"表ソ能ｱ a\\b caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
+         u8R"({"result":1,"name":"表ソ能ｱ a＼b caf??\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
+         u8"表ソ能ｱ a＼b caf??\u240A\u241B[31m\u2421?.jpg"},
+        {"\x80.gif", "convert -size 2x3 xc:red GIF:$f", "gif",
+         u8R"({"path":"\uFFFD.gif","pathBytes":"802e676966","name":"?.gif","width":2})"},
         // Missing: the message shows the path's control characters as pictures, C1, bidirectional and separator
         // controls as U+FFFD.
         {u8"ctl\n\x1B[31m\x7F\"\\\b\t\v\f\r\x1F\u0085\u202A\u202E\u2066\u2069\u200E\u200F\u061C\u2028\u2029\U0001F600.bmp",
-         "", "-", u8R"({"result":0,"name":"ファイル名が不正です。","typeName":"ファイルタイプを取得できません。","flags":11,
-             "caption":"QVR Version 1.0","texts":{"size":"??? Byte","scale":"??? × ??? Pixel","colors":"??? 色"}})",
+         "", "-", u8R"({"result":0,"name":"ファイル名が不正です。","flags":11,"texts":{"scale":"??? × ??? Pixel"}})",
          u8"ctl\u240A\u241B[31m\u2421\"\\\u2408\u2409\u240B\u240C\u240D\u241F"
          u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\U0001F600.bmp"},
         // Not UTF-8: a stray byte, an overlong form, a surrogate, a cut-off sequence.
@@ -155,15 +151,13 @@ TEST(Qvr, ExitStatusesAndOptions)
     // `out`: the start of standard output; `err`: a part of standard error.
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
-        {{"--frobnicate", "a.png"}, 2, "", "qvr: unknown option '--frobnicate'\n"},
         {{"--help"}, 0, "Usage: qvr [--json] [--] PATH...\n", ""},
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--bogus", "--help"}, 0, "Usage: qvr", ""},
-        {{"-"}, 1, "QVR Version 1.0\n", "qvr: -: no such file\n"},
-        {{"-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
-        // After "--" every argument is a path, "--json" too.
-        {{"--json", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-x.bmp\",\"result\":1,", "qvr: --json: no such file\n"},
+        {{"-x.bmp", "a.png"}, 2, "", "qvr: unknown option '-x.bmp'\n"},
+        // "-" is a path; after "--" every argument is one, "--json" too.
+        {{"--json", "-", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-\",", "qvr: -: no such file\nqvr: --json: no such file\n"},
         // Output that cannot be written is an error, whatever was asked.
         {{"--help"}, 2, "", "qvr: cannot write the output: No space left on device\n", "/dev/full"},
         {{"--version"}, 2, "", "cannot write the output", "/dev/full"},
