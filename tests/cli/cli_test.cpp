@@ -53,9 +53,8 @@ TEST(Qvr, EachFileAsJsonAndAsText)
 {
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
     const struct { const char *name, *make, *tag, *expect, *shown = nullptr; } rows[] = {
-        {"a.png", "convert -size 7x9 xc:red PNG24:$f", "png", u8R"({"result":1,"name":"a.png","width":7,"height":9,
-             "depth":24,"flags":0,"caption":"a.png - QVR Version 1.0","texts":{"name":"a.png","scale":"7 × 9 Pixel",
-             "colors":"24 ビットカラー"}})"},
+        {"a.png", "convert -size 7x9 xc:red PNG24:$f", "png", u8R"({"result":1,"width":7,"height":9,"depth":24,
+             "caption":"a.png - QVR Version 1.0","texts":{"name":"a.png","scale":"7 × 9 Pixel","colors":"24 ビットカラー"}})"},
         {"top-down.bmp", "convert -size 4x3 xc:blue -type TrueColor BMP3:$f && put 22 '\\375\\377\\377\\377'", "bmp",
          u8R"({"result":1,"width":4,"height":-3,"depth":24,"texts":{"scale":"4 × -3 Pixel"}})"},
         {u8"表ソ能ｱ a\\b caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
@@ -63,8 +62,7 @@ TEST(Qvr, EachFileAsJsonAndAsText)
          u8"表ソ能ｱ a＼b caf??\u240A\u241B[31m\u2421?.jpg"},
         {"\x80.gif", "convert -size 2x3 xc:red GIF:$f", "gif",
          u8R"({"path":"\uFFFD.gif","pathBytes":"802e676966","name":"?.gif","width":2})"},
-        // Missing: the message shows the path's control characters as pictures, C1, bidirectional and separator
-        // controls as U+FFFD.
+        // Missing: the message shows C0 controls and DEL as pictures, C1, bidirectional and separator controls as U+FFFD.
         {u8"ctl\n\x1B[31m\x7F\"\\\b\t\v\f\r\x1F\u0085\u202A\u202E\u2066\u2069\u200E\u200F\u061C\u2028\u2029\U0001F600.bmp",
          "", "-", u8R"({"result":0,"name":"ファイル名が不正です。","flags":11,"texts":{"scale":"??? × ??? Pixel"}})",
          u8"ctl\u240A\u241B[31m\u2421\"\\\u2408\u2409\u240B\u240C\u240D\u241F"
@@ -136,18 +134,15 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         }
         err += *row.make ? "" : std::string("qvr: ") + row.shown + ": no such file\n";
     }
-    EXPECT_EQ(asJson.status, 1);
-    EXPECT_EQ(asText.status, 1);
-    EXPECT_EQ(asJson.err, err);
-    EXPECT_EQ(asText.err, err);
+    for (const QvrRun& run : {asJson, asText})
+        EXPECT_EQ(std::make_pair(run.status, run.err), std::make_pair(1, err));
     EXPECT_EQ(asText.out, text);
 }
 
 TEST(Qvr, ExitStatusesAndOptions)
 {
     TempDir dir;
-    dir.Write("a.png", Png(7, 9));
-    dir.Write("-x.bmp", Bmp(7, 9, 1));
+    dir.Write("-x.bmp", {});
     // `out`: the start of standard output; `err`: a part of standard error.
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
@@ -175,36 +170,34 @@ TEST(Qvr, ExitStatusesAndOptions)
 // line in order, each type named as it was the first time.
 TEST(Qvr, ManyPathsInOrder)
 {
-    const char* extensions[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html", "mp3",
-                                "tar", "svg", "css", "c", "odt", "wav", "avi", "ttf", "xml", "csv"};
+    const char* types[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html",
+                           "mp3", "tar", "svg", "css", "c", "odt", "wav", "avi"};
     TempDir dir;
     std::vector<std::string> args{"--json"};
     for (size_t i = 0; i < 300; ++i)
-        args.push_back(std::filesystem::path(dir.Write(std::to_string(i) + "." + extensions[i % 20], {})).filename());
+        args.push_back(std::filesystem::path(dir.Write(std::to_string(i) + "." + types[i % 17], {})).filename());
     QvrRun run = Qvr(dir, args);
     EXPECT_EQ(run.status, 0);
     json lines = JsonLines(run.out);
     ASSERT_EQ(lines.size(), 300u);
     for (size_t i = 0; i < 300; ++i) {
         EXPECT_EQ(lines[i]["path"], args[i + 1]);
-        EXPECT_EQ(lines[i]["typeName"], lines[i % 20]["typeName"]) << args[i + 1];
+        EXPECT_EQ(lines[i]["typeName"], lines[i % 17]["typeName"]) << args[i + 1];
     }
 #if defined(__SANITIZE_ADDRESS__)
     // Every probe hands over an icon and qvr gives each back: what GIO keeps for the life of the
-    // process is the same for 20 files as for 300, so any growth is a leak per file.
+    // process is the same for 17 files as for 300, so any growth is a leak per file.
     auto leaked = [&](std::vector<std::string> paths) {
         std::string err = Qvr(dir, paths, ".out", "detect_leaks=1:exitcode=0").err;
-        std::smatch leak;
-        return std::regex_search(err, leak, std::regex("SUMMARY: AddressSanitizer: \\d+ byte")) ? leak.str() : "none";
+        return err.substr(std::min(err.find("SUMMARY"), err.size()));
     };
-    EXPECT_EQ(leaked(args), leaked(std::vector<std::string>(args.begin(), args.begin() + 21)));
+    EXPECT_EQ(leaked(args), leaked(std::vector<std::string>(args.begin(), args.begin() + 18)));
 #endif
 }
 
-// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character
-// becomes '?'; the output buffer is small enough to be flushed midway. Names and patterns are
-// code page 932: one double-byte character is one character, and a 0x5C that trails a lead byte
-// is no separator.
+// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?';
+// the output buffer is small enough to be flushed midway. Names and patterns are code page 932: one double-byte
+// character is one character, and a 0x5C that trails a lead byte is no separator.
 TEST(CliText, CodePage932ConsoleAndPatterns)
 {
     // Then bytes no character starts with, a lead byte without its trail byte.
@@ -216,18 +209,13 @@ TEST(CliText, CodePage932ConsoleAndPatterns)
     EXPECT_TRUE(FlushOutput(&out));
     fclose(stream);
     EXPECT_EQ(written, "画像 × 表\xB1?[0m?" + std::string(100, '?') + "???? ?");
-    const struct { const char* name; const char* pattern; bool matches; } patterns[] = {
-        {"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false}, {"p000.png", "p0?.png", false},
-        {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true}, {"abxc", "a*b", false}, {"x", "x*", true},
-        {"画像.png", "?像.png", true}, {"画像.png", "?.png", false}, {"表.png", "*\\.png", false}, {"表", "\x95*", false},
-    };
-    for (const auto& p : patterns)
-        EXPECT_EQ(MatchesPattern(p.name, p.pattern), p.matches) << p.name << " " << p.pattern;
-    const struct { const char* path; size_t folder; } folders[] = {
-        {"*.png", 0}, {"dir\\sub/*.png", 8}, {"C:*.png", 2}, {"表*.png", 0}, {"画像\\表\\*", 8},
-    };
-    for (const auto& f : folders)
-        EXPECT_EQ(FolderPartLength(f.path), f.folder) << f.path;
+    for (auto [name, pattern, matches] : {std::tuple{"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
+             {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true},
+             {"abxc", "a*b", false}, {"x", "x*", true}, {"画像.png", "?像.png", true}, {"画像.png", "?.png", false},
+             {"表.png", "*\\.png", false}, {"表", "\x95*", false}})
+        EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << " " << pattern;
+    for (auto [path, folder] : {std::pair{"dir\\sub/*.png", 8u}, {"C:*.png", 2u}, {"表*.png", 0u}, {"画像\\表\\*", 8u}})
+        EXPECT_EQ(FolderPartLength(path), folder) << path;
 }
 
 } // namespace
