@@ -20,10 +20,7 @@ std::string ReadFile(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-std::string Quoted(const std::string& text)
-{
-    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
-}
+std::string Quoted(const std::string& text) { return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'"; }
 
 // Runs qvr in `dir`, its standard output to `outTo`. The first variable of its environment reads
 // as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
@@ -39,24 +36,18 @@ QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::
             ReadFile(dir.path / ".err")};
 }
 
-// The objects of JSON lines, as an array. Throws, failing the test, on invalid JSON or UTF-8, and
-// on an object that is not a line of its own.
-json JsonLines(const std::string& out)
-{
-    return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]");
-}
+// JSON lines as an array. Throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
+json JsonLines(const std::string& out) { return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]"); }
 
-// One row per file: how it is made (a shell command writing $f; none: it is missing), which files
-// share its type name (the same tag, and only those), what its JSON line holds and, where the
-// terminal must not show it raw, how it shows the name (for a missing file the path).
+// A row per file: how it is made (a shell command writing $f; none: missing), a tag shared by exactly the files of
+// one type name, what its JSON line holds and, where not shown raw, how the terminal shows its name (missing: path).
 TEST(Qvr, EachFileAsJsonAndAsText)
 {
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
     const struct { const char *name, *make, *tag, *expect, *shown = nullptr; } rows[] = {
-        {"a.png", "convert -size 7x9 xc:red PNG24:$f", "png", u8R"({"result":1,"width":7,"height":9,"depth":24,
-             "caption":"a.png - QVR Version 1.0","texts":{"name":"a.png","scale":"7 × 9 Pixel","colors":"24 ビットカラー"}})"},
-        {"top-down.bmp", "convert -size 4x3 xc:blue -type TrueColor BMP3:$f && put 22 '\\375\\377\\377\\377'", "bmp",
-         u8R"({"result":1,"width":4,"height":-3,"depth":24,"texts":{"scale":"4 × -3 Pixel"}})"},
+        {"a.bmp", "convert -size 7x9 xc:blue -type TrueColor BMP3:$f && put 22 '\\367\\377\\377\\377'", "bmp", // top-down
+         u8R"({"result":1,"width":7,"height":-9,"depth":24,"caption":"a.bmp - QVR Version 1.0",
+             "texts":{"name":"a.bmp","scale":"7 × -9 Pixel","colors":"24 ビットカラー"}})"},
         {u8"表ソ能ｱ a\\b caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
          u8R"({"result":1,"name":"表ソ能ｱ a＼b caf??\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
          u8"表ソ能ｱ a＼b caf??\u240A\u241B[31m\u2421?.jpg"},
@@ -67,16 +58,14 @@ TEST(Qvr, EachFileAsJsonAndAsText)
          "", "-", u8R"({"result":0,"name":"ファイル名が不正です。","flags":11,"texts":{"scale":"??? × ??? Pixel"}})",
          u8"ctl\u240A\u241B[31m\u2421\"\\\u2408\u2409\u240B\u240C\u240D\u241F"
          u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\U0001F600.bmp"},
-        // Not UTF-8: a stray byte, an overlong form, a surrogate, a cut-off sequence.
-        {"\xFF\xC0\xAF\xED\xA0\x80\xE7\x94", "", "-", R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
-             "pathBytes":"ffc0afeda080e794"})", u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xFF\xC0\xAF\xED\xA0\x80\xE7\x94", "", "-", // a stray byte, an overlong form, a surrogate, a cut-off sequence
+         R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD","pathBytes":"ffc0afeda080e794"})",
+         u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {controls.c_str(), "", "-", "{}", pictures.c_str()}, // escaped, more than the output buffer holds
-        // Sparse: the whole size in JSON, its low 32 bits in the text.
-        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934591 $f", "png",
-         u8R"j({"result":1,"texts":{"size":"4.1e+003 MByte ( 4,294,967,295 Byte )"}})j"},
-        // Sparse JPEG files (a real JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros
-        // the walk steps 2 bytes at a time; landing on 00 00 12 34 sends it 0x1234 on, to a frame header;
-        // landing one byte off reads 00 12 34 00, a step late 12 34 56 78, and misses it.
+        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934591 $f", "png", // JSON: the size; text: 32 bits
+         u8R"j({"result":1,"width":2,"height":3,"texts":{"size":"4.1e+003 MByte ( 4,294,967,295 Byte )"}})j"},
+        // Sparse JPEG files (a JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros the walk steps by
+        // 2; on 00 00 12 34 it jumps 0x1234 on to a frame header, one byte off (00 12 34 00) or a step late (12 34 56 78) not.
         {"odd.jpg", "jfif \"$odd\" 4G; put 0xFFFF0001 '\\22\\64\\126\\170'; put 0xFFFF1235 \"$sof\\7\\0\\11\\1\"", "jpg",
          R"({"result":1,"width":9,"height":7,"depth":8})"},
         {"even.jpg", "jfif \"$odd\" 4G; put 0x100000 '\\22\\64'; put 0x101234 \"$sof\\7\\0\\11\\1\"", "jpg",
@@ -100,10 +89,9 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         paths.push_back(row.name);
     }
     ASSERT_EQ(std::system(script.c_str()), 0) << script;
-    auto bytesRead = [] { return std::stoull(ReadFile("/proc/self/io").substr(7)); }; // rchar: by us and our children
-    uint64_t before = bytesRead();
+    uint64_t before = std::stoull(ReadFile("/proc/self/io").substr(7)); // rchar: read by us and our children
     QvrRun asJson = Qvr(dir, paths);
-    EXPECT_LT(bytesRead() - before, 1u << 20) << "the holes of sparse files were read";
+    EXPECT_LT(std::stoull(ReadFile("/proc/self/io").substr(7)) - before, 1u << 20) << "the holes of sparse files were read";
     QvrRun asText = Qvr(dir, std::vector<std::string>(paths.begin() + 1, paths.end()));
     json lines = JsonLines(asJson.out);
     ASSERT_EQ(lines.size(), std::size(rows));
@@ -143,7 +131,6 @@ TEST(Qvr, ExitStatusesAndOptions)
 {
     TempDir dir;
     dir.Write("-x.bmp", {});
-    // `out`: the start of standard output; `err`: a part of standard error.
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
         {{"--help"}, 0, "Usage: qvr [--json] [--] PATH...\n", ""},
@@ -161,8 +148,7 @@ TEST(Qvr, ExitStatusesAndOptions)
     for (const auto& c : cases) {
         QvrRun run = Qvr(dir, c.args, c.outTo ? c.outTo : ".out");
         EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args);
-        EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
-        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.rfind(c.out, 0) == 0 && run.err.find(c.err) != std::string::npos) << run.out << run.err;
     }
 }
 
@@ -180,10 +166,8 @@ TEST(Qvr, ManyPathsInOrder)
     EXPECT_EQ(run.status, 0);
     json lines = JsonLines(run.out);
     ASSERT_EQ(lines.size(), 300u);
-    for (size_t i = 0; i < 300; ++i) {
-        EXPECT_EQ(lines[i]["path"], args[i + 1]);
-        EXPECT_EQ(lines[i]["typeName"], lines[i % 17]["typeName"]) << args[i + 1];
-    }
+    for (size_t i = 0; i < 300; ++i)
+        EXPECT_EQ(json({lines[i]["path"], lines[i]["typeName"]}), json({args[i + 1], lines[i % 17]["typeName"]}));
 #if defined(__SANITIZE_ADDRESS__)
     // Every probe hands over an icon and qvr gives each back: what GIO keeps for the life of the
     // process is the same for 17 files as for 300, so any growth is a leak per file.
@@ -200,7 +184,7 @@ TEST(Qvr, ManyPathsInOrder)
 // character is one character, and a 0x5C that trails a lead byte is no separator.
 TEST(CliText, CodePage932ConsoleAndPatterns)
 {
-    // Then bytes no character starts with, a lead byte without its trail byte.
+    // At the end bytes no character starts with, and a lead byte without its trail byte.
     const std::string text = "画像 × 表\xB1\x1B[0m\x7F" + std::string(100, '\t') + "\x80\xA0\xFD\x81\x20\x82";
     char written[512] = {}, bytes[64];
     FILE* stream = fmemopen(written, sizeof written, "w");
