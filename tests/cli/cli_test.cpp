@@ -103,7 +103,7 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         for (const auto& [key, value] : got.items())
             keys += key;
         EXPECT_EQ(keys, std::string("/path") + (want.contains("pathBytes") ? "/pathBytes" : "") + "/result/name/typeName"
-                            "/fileSize/width/height/depth/flags/caption/texts/name/texts/type/texts/size/texts/scale/texts/colors");
+                  "/fileSize/width/height/depth/flags/caption/texts/name/texts/type/texts/size/texts/scale/texts/colors");
         EXPECT_EQ(got["/path"], want.value("path", row.name));
         for (const auto& [key, value] : wanted.items())
             EXPECT_EQ(got[key], value) << row.name << " " << key;
