@@ -9,7 +9,6 @@
 #include "test_files.h"
 
 #include <regex>
-#include <set>
 
 namespace {
 
@@ -21,10 +20,7 @@ std::string ReadFile(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-std::string Quoted(const std::string& text)
-{
-    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
-}
+std::string Quoted(const std::string& text) { return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'"; }
 
 // Runs qvr in `dir`, its standard output to `outTo`. The first variable of its environment reads
 // as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
@@ -40,76 +36,40 @@ QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::
             ReadFile(dir.path / ".err")};
 }
 
-// The objects of JSON lines, as an array. Throws, failing the test, on invalid JSON or UTF-8, and
-// on an object that is not a line of its own.
-json JsonLines(const std::string& out)
-{
-    return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]");
-}
+// JSON lines as an array. Throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
+json JsonLines(const std::string& out) { return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]"); }
 
-// Bytes this process and the children it waited for have read so far, by any means.
-uint64_t BytesRead()
-{
-    std::string key;
-    uint64_t value = 0;
-    std::ifstream("/proc/self/io") >> key >> value;
-    EXPECT_EQ(key, "rchar:");
-    return value;
-}
-
-// `text` with `from` in it shown as `to` (when given).
-std::string Replaced(std::string text, const std::string& from, const char* to)
-{
-    size_t at = to ? text.find(from) : std::string::npos;
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
-}
-
-// One row per file: how it is made (a shell command writing $f; none: it is missing), which files
-// share its type name (the same tag, and only those), what its JSON line holds and, where the
-// terminal must not show it raw, how it shows the name (for a missing file the path).
+// A row per file: how it is made (a shell command writing $f; none: missing), a tag shared by exactly the files of
+// one type name, what its JSON line holds and, where not shown raw, how the terminal shows its name (missing: path).
 TEST(Qvr, EachFileAsJsonAndAsText)
 {
-    const char* png = "convert -size 2x3 xc:red PNG24:$f";
-    const char* gif = "convert -size 4x5 xc:red GIF:$f";
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
     const struct { const char *name, *make, *tag, *expect, *shown = nullptr; } rows[] = {
-        {"a.png", "convert -size 7x9 xc:red PNG24:$f", "png", u8R"({"result":1,"name":"a.png","width":7,"height":9,"depth":24,
-             "flags":0,"caption":"a.png - QVR Version 1.0","texts":{"name":"a.png","scale":"7 × 9 Pixel","colors":"24 ビットカラー"}})"},
-        {"top-down.bmp", "convert -size 4x3 xc:blue -type TrueColor BMP3:$f && put 22 '\\375\\377\\377\\377'", "bmp",
-         u8R"({"result":1,"width":4,"height":-3,"depth":24,"texts":{"scale":"4 × -3 Pixel"}})"},
-        {"fake.png", gif, "png", u8R"({"result":0,"flags":48,"texts":{"scale":"未サポート"}})"},
-        {u8"表ソ能ｱ.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
-         u8R"({"result":1,"name":"表ソ能ｱ.jpg","width":5,"height":6,"depth":24})"},
-        {u8"a\\b caf\u00E9\U0001F600.png", png, "png", u8R"({"name":"a＼b caf??.png","width":2})"},
-        {"\x80.png", png, "png", u8R"({"path":"\uFFFD.png","pathBytes":"802e706e67","name":"?.png","width":2})"},
-        {"\x81.png", png, "png", u8R"({"path":"\uFFFD.png","pathBytes":"812e706e67","width":2})"},
-        {u8"ctl\n\x1B[31m\x7F\u202Egnp.GIF", gif, "gif",
-         u8R"({"result":1,"name":"ctl\n\u001b[31m\u007f?gnp.GIF","width":4,"height":5,"depth":8})", u8"ctl\u240A\u241B[31m\u2421?gnp.GIF"},
-        // Missing: the message shows the path's control characters as pictures, C1, bidirectional and separator
-        // controls as U+FFFD.
-        {u8"ctl\n\x1B[31m\x7F\"\\\b\t\v\f\r\x1F\u0085\u202A\u202E\u2066\u2069\u200E\u200F\u061C\u2028\u2029\U0001F600.bmp", "", "-",
-         u8R"({"result":0,"name":"ファイル名が不正です。","typeName":"ファイルタイプを取得できません。","fileSize":0,"flags":11,
-             "caption":"QVR Version 1.0","texts":{"size":"??? Byte","scale":"??? × ??? Pixel","colors":"??? 色"}})",
+        {"a.bmp", "convert -size 7x9 xc:blue -type TrueColor BMP3:$f && put 18 '\\371\\377\\377\\377\\367\\377\\377\\377'",
+         "bmp", u8R"({"result":1,"width":-7,"height":-9,"depth":24,"caption":"a.bmp - QVR Version 1.0",
+             "texts":{"name":"a.bmp","scale":"-7 × -9 Pixel","colors":"24 ビットカラー"}})"}, // as read (top-down: height < 0)
+        {u8"表ソ能ｱ a\\b caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
+         u8R"({"result":1,"name":"表ソ能ｱ a＼b caf??\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
+         u8"表ソ能ｱ a＼b caf??\u240A\u241B[31m\u2421?.jpg"},
+        {"\x80.gif", "convert -size 2x3 xc:red GIF:$f", "gif",
+         u8R"({"path":"\uFFFD.gif","pathBytes":"802e676966","name":"?.gif","width":2})"},
+        // Missing: the message shows C0 controls and DEL as pictures, C1, bidirectional and separator controls as U+FFFD.
+        {u8"ctl\n\x1B[31m\x7F\"\\\b\t\v\f\r\x1F\u0085\u202A\u202E\u2066\u2069\u200E\u200F\u061C\u2028\u2029\U0001F600.bmp",
+         "", "-", u8R"({"result":0,"name":"ファイル名が不正です。","flags":11,"texts":{"scale":"??? × ??? Pixel"}})",
          u8"ctl\u240A\u241B[31m\u2421\"\\\u2408\u2409\u240B\u240C\u240D\u241F"
          u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\U0001F600.bmp"},
-        // Not UTF-8: a stray byte, an overlong form, a surrogate, a cut-off sequence.
-        {"\xFF\xC0\xAF\xED\xA0\x80\xE7\x94", "", "-",
-         R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD","pathBytes":"ffc0afeda080e794"})", u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xFF\xC0\xAF\xED\xA0\x80\xE7\x94", "", "-", // a stray byte, an overlong form, a surrogate, a cut-off sequence
+         R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD","pathBytes":"ffc0afeda080e794"})",
+         u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {controls.c_str(), "", "-", "{}", pictures.c_str()}, // escaped, more than the output buffer holds
-        // Sparse: the whole size in JSON, its low 32 bits in the text.
-        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934591 $f", "png",
-         u8R"j({"result":1,"fileSize":8589934591,"texts":{"size":"4.1e+003 MByte ( 4,294,967,295 Byte )"}})j"},
-        {"4g.dat", "truncate -s 4294967296 $f", "dat", u8R"({"result":0,"fileSize":4294967296,"flags":48,"texts":{"size":"0 Byte"}})"},
-        // Sparse JPEG files (a real JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros
-        // the walk steps 2 bytes at a time; landing on 00 00 12 34 sends it 0x1234 on, to a frame header,
-        // and landing one byte off reads 00 12 34 00 and misses it.
-        {"hole.jpg", "jfif '' 4G", "jpg", R"({"result":1,"width":0,"height":0,"depth":0})"},
-        {"odd.jpg", "jfif \"$odd\" 2M; put 0x100001 '\\22\\64'; put 0x101235 \"$sof\\7\\0\\11\\1\"", "jpg",
+        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // JSON: the size; text: 32 bits
+         u8R"({"result":1,"width":2,"height":3,"texts":{"size":"1 Byte"}})"},
+        // Sparse JPEG files (a JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros the walk steps by
+        // 2; on 00 00 12 34 it jumps 0x1234 on to a frame header, one byte off (00 12 34 00) or a step late (12 34 56 78) not.
+        {"odd.jpg", "jfif \"$odd\" 4G; put 0xFFFF0001 '\\22\\64\\126\\170'; put 0xFFFF1235 \"$sof\\7\\0\\11\\1\"", "jpg",
          R"({"result":1,"width":9,"height":7,"depth":8})"},
-        {"even.jpg", "jfif \"$odd\" 2M; put 0x100000 '\\22\\64'; put 0x101234 \"$sof\\7\\0\\11\\1\"", "jpg",
+        {"even.jpg", "jfif \"$odd\" 4G; put 0x100000 '\\22\\64'; put 0x101234 \"$sof\\7\\0\\11\\1\"", "jpg",
          R"({"result":1,"width":0,"height":0,"depth":0})"},
-        {"far.jpg", "jfif '' 4G; put 0xFFFFC000 '\\22\\64'; put 0xFFFFD234 \"$sof\\20\\0 \\3\"", "jpg",
-         R"({"result":1,"width":32,"height":16,"depth":24})"},
         // Known to the file system, never read: typed by what they are, whatever they are called.
         {"folder.png", "mkdir $f", "folder", u8R"({"result":0,"flags":48})"},
         {"pipe.jpg", "mkfifo $f", "fifo", u8R"({"result":0,"flags":48})"},
@@ -120,20 +80,19 @@ TEST(Qvr, EachFileAsJsonAndAsText)
     // put OFFSET BYTES writes printf escapes into $f; jfif SEGMENT SIZE writes a real JFIF head (ImageMagick's
     // first 20 bytes), one more segment head and zeros up to SIZE. After $odd the next head is at an odd offset;
     // $sof starts a frame header, to be followed by height, width and components.
-    std::string script = "set -e; cd " + Quoted(dir.path) + "; put() { printf \"$2\" | dd of=$f bs=1 seek=$(($1)) conv=notrunc "
-                         "status=none; }; jfif() { convert -size 1x1 xc:red JPEG:- | head -c 20 >$f; put 20 \"$1\"; truncate -s $2 $f; }; "
-                         "odd='\\377\\341\\0\\21' sof='\\377\\300\\0\\21\\10\\0'";
-    std::vector<std::string> paths;
+    std::string script = "set -e; cd " + Quoted(dir.path) + "; put() { printf \"$2\" | dd of=$f bs=1 seek=$(($1)) "
+                         "conv=notrunc status=none; }; jfif() { convert -size 1x1 xc:red JPEG:- | head -c 20 >$f; "
+                         "put 20 \"$1\"; truncate -s $2 $f; }; odd='\\377\\341\\0\\21' sof='\\377\\300\\0\\21\\10\\0'";
+    std::vector<std::string> paths{"--json"};
     for (const auto& row : rows) {
         script += *row.make ? std::string("; f=.new; ") + row.make + "; mv .new " + Quoted(row.name) : "";
         paths.push_back(row.name);
     }
     ASSERT_EQ(std::system(script.c_str()), 0) << script;
-    QvrRun asText = Qvr(dir, paths);
-    paths.insert(paths.begin(), "--json");
-    uint64_t before = BytesRead();
+    uint64_t before = std::stoull(ReadFile("/proc/self/io").substr(7)); // rchar: read by us and our children
     QvrRun asJson = Qvr(dir, paths);
-    EXPECT_LT(BytesRead() - before, 1u << 20) << "the holes of sparse files were read";
+    EXPECT_LT(std::stoull(ReadFile("/proc/self/io").substr(7)) - before, 1u << 20) << "the holes of sparse files were read";
+    QvrRun asText = Qvr(dir, std::vector<std::string>(paths.begin() + 1, paths.end()));
     json lines = JsonLines(asJson.out);
     ASSERT_EQ(lines.size(), std::size(rows));
     std::string text, err;
@@ -143,47 +102,44 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         std::string keys;
         for (const auto& [key, value] : got.items())
             keys += key;
-        EXPECT_EQ(keys, std::string("/path") + (want.contains("pathBytes") ? "/pathBytes" : "") + "/result/name/typeName/fileSize/width"
-                            "/height/depth/flags/caption/texts/name/texts/type/texts/size/texts/scale/texts/colors") << row.name;
+        EXPECT_EQ(keys, std::string("/path") + (want.contains("pathBytes") ? "/pathBytes" : "") + "/result/name/typeName"
+                  "/fileSize/width/height/depth/flags/caption/texts/name/texts/type/texts/size/texts/scale/texts/colors");
         EXPECT_EQ(got["/path"], want.value("path", row.name));
         for (const auto& [key, value] : wanted.items())
             EXPECT_EQ(got[key], value) << row.name << " " << key;
         struct stat status;
         EXPECT_EQ(got["/fileSize"], stat((dir.path / row.name).c_str(), &status) == 0 ? status.st_size : 0) << row.name;
         for (size_t j = 0; j < i; ++j)
-            EXPECT_EQ(std::string(row.tag) == rows[j].tag, got["/typeName"] == lines[j]["typeName"]) << row.name << ", " << rows[j].name;
+            EXPECT_EQ(std::string(row.tag) == rows[j].tag, got["/typeName"] == lines[j]["typeName"]) << row.name << ", " << j;
         // The text form: the same texts behind their labels, a blank line between files.
         const char* labels[][2] = {{"", "/caption"}, {"  ", "/texts/name"}, {"  ", "/texts/type"},
             {u8"  サイズ    ", "/texts/size"}, {u8"  スケール  ", "/texts/scale"}, {u8"  色数      ", "/texts/colors"}};
         text += i ? "\n" : "";
-        for (const auto& [label, key] : labels)
-            text += label + Replaced(got[key], got["/texts/name"], *row.make ? row.shown : nullptr) + "\n";
+        for (const auto& [label, key] : labels) {
+            std::string value = got[key], name = got["/texts/name"];
+            size_t at = row.shown && *row.make ? value.find(name) : std::string::npos;
+            text += label + (at == std::string::npos ? value : value.replace(at, name.size(), row.shown)) + "\n";
+        }
         err += *row.make ? "" : std::string("qvr: ") + row.shown + ": no such file\n";
     }
-    EXPECT_EQ(asJson.status, 1);
-    EXPECT_EQ(asText.status, 1);
-    EXPECT_EQ(asJson.err, err);
-    EXPECT_EQ(asText.err, err);
+    for (const QvrRun& run : {asJson, asText})
+        EXPECT_EQ(std::make_pair(run.status, run.err), std::make_pair(1, err));
     EXPECT_EQ(asText.out, text);
 }
 
 TEST(Qvr, ExitStatusesAndOptions)
 {
     TempDir dir;
-    dir.Write("a.png", Png(7, 9));
-    dir.Write("-x.bmp", Bmp(7, 9, 1));
-    // `out`: the start of standard output; `err`: a part of standard error.
+    dir.Write("-x.bmp", {});
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
-        {{"--frobnicate", "a.png"}, 2, "", "qvr: unknown option '--frobnicate'\n"},
         {{"--help"}, 0, "Usage: qvr [--json] [--] PATH...\n", ""},
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--bogus", "--help"}, 0, "Usage: qvr", ""},
-        {{"-"}, 1, "QVR Version 1.0\n", "qvr: -: no such file\n"},
-        {{"-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
-        // After "--" every argument is a path, "--json" too.
-        {{"--json", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-x.bmp\",\"result\":1,", "qvr: --json: no such file\n"},
+        {{"-x.bmp", "a.png"}, 2, "", "qvr: unknown option '-x.bmp'\n"},
+        // "-" is a path; after "--" every argument is one, "--json" too.
+        {{"--json", "-", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-\",", "qvr: -: no such file\nqvr: --json: no such file\n"},
         // Output that cannot be written is an error, whatever was asked.
         {{"--help"}, 2, "", "qvr: cannot write the output: No space left on device\n", "/dev/full"},
         {{"--version"}, 2, "", "cannot write the output", "/dev/full"},
@@ -192,8 +148,7 @@ TEST(Qvr, ExitStatusesAndOptions)
     for (const auto& c : cases) {
         QvrRun run = Qvr(dir, c.args, c.outTo ? c.outTo : ".out");
         EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args);
-        EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
-        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.rfind(c.out, 0) == 0 && run.err.find(c.err) != std::string::npos) << run.out << run.err;
     }
 }
 
@@ -201,43 +156,35 @@ TEST(Qvr, ExitStatusesAndOptions)
 // line in order, each type named as it was the first time.
 TEST(Qvr, ManyPathsInOrder)
 {
-    const char* extensions[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html", "mp3",
-                           "tar", "svg", "css", "c", "odt", "wav", "avi", "ttf", "xml", "csv"};
+    const char* types[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html",
+                           "mp3", "tar", "svg", "css", "c", "odt", "wav", "avi"};
     TempDir dir;
     std::vector<std::string> args{"--json"};
     for (size_t i = 0; i < 300; ++i)
-        args.push_back(std::filesystem::path(dir.Write(std::to_string(i) + "." + extensions[i % 20], Bytes(i, 'x'))).filename());
+        args.push_back(std::filesystem::path(dir.Write(std::to_string(i) + "." + types[i % 17], {})).filename());
     QvrRun run = Qvr(dir, args);
     EXPECT_EQ(run.status, 0);
     json lines = JsonLines(run.out);
     ASSERT_EQ(lines.size(), 300u);
-    std::set<std::string> types;
-    for (size_t i = 0; i < 300; ++i) {
-        EXPECT_EQ(lines[i]["path"], args[i + 1]);
-        EXPECT_EQ(lines[i]["fileSize"], i);
-        EXPECT_EQ(lines[i]["typeName"], lines[i % 20]["typeName"]) << args[i + 1];
-        types.insert(lines[i]["typeName"].get<std::string>());
-    }
-    EXPECT_EQ(types.size(), 20u);
+    for (size_t i = 0; i < 300; ++i)
+        EXPECT_EQ(json({lines[i]["path"], lines[i]["typeName"]}), json({args[i + 1], lines[i % 17]["typeName"]}));
 #if defined(__SANITIZE_ADDRESS__)
     // Every probe hands over an icon and qvr gives each back: what GIO keeps for the life of the
-    // process is the same for 20 files as for 300, so any growth is a leak per file.
+    // process is the same for 17 files as for 300, so any growth is a leak per file.
     auto leaked = [&](std::vector<std::string> paths) {
         std::string err = Qvr(dir, paths, ".out", "detect_leaks=1:exitcode=0").err;
-        std::smatch leak;
-        return std::regex_search(err, leak, std::regex("SUMMARY: AddressSanitizer: \\d+ byte")) ? leak.str() : "none";
+        return err.substr(std::min(err.find("SUMMARY"), err.size()));
     };
-    EXPECT_EQ(leaked(args), leaked(std::vector<std::string>(args.begin(), args.begin() + 21)));
+    EXPECT_EQ(leaked(args), leaked(std::vector<std::string>(args.begin(), args.begin() + 18)));
 #endif
 }
 
-// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character
-// becomes '?'; the output buffer is small enough to be flushed midway. Names and patterns are
-// code page 932: one double-byte character is one character, and a 0x5C that trails a lead byte
-// is no separator.
+// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?';
+// the output buffer is small enough to be flushed midway. Names and patterns are code page 932: one double-byte
+// character is one character, and a 0x5C that trails a lead byte is no separator.
 TEST(CliText, CodePage932ConsoleAndPatterns)
 {
-    // Then bytes no character starts with, a lead byte without its trail byte.
+    // At the end bytes no character starts with, and a lead byte without its trail byte.
     const std::string text = "画像 × 表\xB1\x1B[0m\x7F" + std::string(100, '\t') + "\x80\xA0\xFD\x81\x20\x82";
     char written[512] = {}, bytes[64];
     FILE* stream = fmemopen(written, sizeof written, "w");
@@ -246,20 +193,13 @@ TEST(CliText, CodePage932ConsoleAndPatterns)
     EXPECT_TRUE(FlushOutput(&out));
     fclose(stream);
     EXPECT_EQ(written, "画像 × 表\xB1?[0m?" + std::string(100, '?') + "???? ?");
-    const struct { const char* name; const char* pattern; bool matches; } patterns[] = {
-        {"p00.png", "p0?.png", true}, {"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
-        {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"photo 2024.jpeg", "*.JPEG", true},
-        {"a.b.c", "*.c", true}, {"abcbd", "a*b*d", true}, {"abxc", "a*b", false}, {"x", "*", true},
-        {"x", "", false}, {"画像.png", "?像.png", true}, {"画像.png", "??.png", true}, {"画像.png", "?.png", false},
-        {"表.png", "表*", true}, {"表.png", "\x95*", false},
-    };
-    for (const auto& p : patterns)
-        EXPECT_EQ(MatchesPattern(p.name, p.pattern), p.matches) << p.name << " " << p.pattern;
-    const struct { const char* path; size_t folder; } folders[] = {
-        {"*.png", 0}, {"dir\\sub/*.png", 8}, {"C:*.png", 2}, {"表*.png", 0}, {"画像\\表\\*", 8},
-    };
-    for (const auto& f : folders)
-        EXPECT_EQ(FolderPartLength(f.path), f.folder) << f.path;
+    for (auto [name, pattern, matches] : {std::tuple{"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
+             {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true},
+             {"abxc", "a*b", false}, {"x", "x*", true}, {"画像.png", "?像.png", true}, {"画像.png", "?.png", false},
+             {"表.png", "*\\.png", false}, {"表", "\x95*", false}})
+        EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << " " << pattern;
+    for (auto [path, folder] : {std::pair{"dir\\sub/*.png", 8u}, {"C:*.png", 2u}, {"表*.png", 0u}, {"画像\\表\\*", 8u}})
+        EXPECT_EQ(FolderPartLength(path), folder) << path;
 }
 
 } // namespace
