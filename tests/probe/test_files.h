@@ -59,9 +59,3 @@ inline Bytes Png(uint32_t width, uint32_t height, uint8_t bitDepth = 8, uint8_t 
     return Header(33, {{0, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}}, {8, {0, 0, 0, 13, 'I', 'H', 'D', 'R'}},
                        {16, Be32(width)}, {20, Be32(height)}, {24, {bitDepth, colourType}}});
 }
-
-inline Bytes Bmp(uint32_t width, uint32_t height, uint32_t bits)
-{
-    return Header(54, {{0, {'B', 'M'}}, {14, Le32(40)}, {18, Le32(width)}, {22, Le32(height)},
-                       {26, Le16(1)}, {28, Le16(bits)}});
-}
