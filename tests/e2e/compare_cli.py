@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""qvrc.exe under wine64 against Linux qvr: the same JSON for every file of the shared test images
-and for files of every format made here, seen through the same relative paths from one folder (the
-type name aside, which each system's shell gives). qvrc.exe expands the patterns itself;
-Linux qvr gets the files one by one, in the same name order. Then DOS device names and patterns
-beside them. Exit status 77 (skipped) without the test images or the Linux build."""
+"""qvrc.exe under wine64 against Linux qvr: the same JSON, the shell's type name aside, for every shared
+test image and made file (qvrc.exe expands the folder patterns itself), then DOS device names beside
+patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -16,10 +14,6 @@ import tempfile
 from run_e2e import WINE, WINESERVER, wine_prefix, write
 
 SKIPPED = 77
-
-
-def name_order(name):
-    return name.encode().lower(), name.encode()  # ASCII letters alike, bytes decide ties
 
 
 def make_files(folder):
@@ -61,7 +55,7 @@ def main():
             for folder, dirs, names in os.walk(os.path.join(tmp, top), followlinks=True):
                 dirs.sort()
                 patterns.append(os.path.relpath(folder, tmp) + "/*")
-                files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=name_order)]
+                files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=lambda n: (n.encode().lower(), n.encode()))]
         env = wine_prefix(tmp)
 
         status, windows = json_lines([WINE, args.qvrc, "--json", *patterns], tmp, env)
