@@ -55,12 +55,12 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
     const std::string n253(253, 'n'), t77(77, 't');
     const struct { std::string found, shown, type = "t", storedType = "t"; } table[] = {
         {"plain.png", "plain.png", "", ""}, {"dir\\sub\\c.png", "c.png", std::string(79, 't'), std::string(79, 't')},
-        {"表ソ能", "表ソ能", t77 + "表", t77 + "表"}, {"d\\表\\ソ能.jpg", "ソ能.jpg", t77 + "t表", t77 + "t"},
+        {"表ソ能", "表ソ能", t77 + "表", t77 + "表"}, {"d\\表\\ソ能.jpg", "ソ能.jpg", t77 + "t漾", t77 + "t"},
         {"\x95\x5C", "\x95\x5C", std::string(200, 't'), std::string(79, 't')},
         {"d\\\xFA\x5C\xFB\x5C\xFC\x4B.png", "\xFA\x5C\xFB\x5C\xFC\x4B.png"}, // the last lead bytes: 纊 犾 and FC 4B
         {"\xB1\\b", "b"}, // half-width katakana is a single byte: the 0x5C after it separates
         {"dir\\", ""}, {std::string(259, 'n'), std::string(255, 'n')}, {n253 + "表", n253 + "表"},
-        {n253 + "n表", n253 + "n"}, {"a\\" + n253 + "n能", n253 + "n"},
+        {n253 + "n\xFC\x4B", n253 + "n"}, {"a\\" + n253 + "n歃", n253 + "n"}, // the ends of the lead-byte ranges: 歃 9F 5C, 漾 E0 40, FC 4B
     };
     for (const auto& row : table) {
         g_fake = {true, true, 0, row.type, row.found};
