@@ -64,8 +64,8 @@ for lib in $(objdump -p "$qvr" | awk '$1 == "NEEDED" {print $2}'); do
   check "Depends covers $lib (${pkg:-no package})" yes "$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | grep -qxF -- "${pkg:-?}" && echo yes)"
 done
 check "qvr --version from the package" "QVR Version $version (exit 0)" "$("$qvr" --version 2>&1) (exit $?)"
-check "qvr from the package reads a BMP" "  スケール  32 × 32 Pixel (exit 0)" \
-  "$("$qvr" ../shared/testdata/pngsuite/bmp/basn2c08.bmp 2>&1 | grep Pixel) (exit $?)"
+check "qvr from the package reads the example image" "  スケール  160 × 120 Pixel (exit 0)" \
+  "$("$qvr" app/example/sample.png 2>&1 | grep Pixel) (exit $?)"
 check "changelog's latest entry is version $version" "^qvr \\($version\\) " "$(gzip -dc "$root/usr/share/doc/qvr/changelog.gz" | head -1)"
 man=$root/usr/share/man/man1/qvr.1.gz
 check "manual page is gzip -9n (no name, no time stamp)" "08 00 00 00 00 00 02" "$(od -An -tx1 -j2 -N7 "$man" | sed 's/^ //')"
