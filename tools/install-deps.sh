@@ -15,6 +15,13 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# The release is a 32-bit program: the tests run it under Wine's 32-bit loader (/usr/lib/wine/wine).
+packages+=(wine32:i386)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "adding the i386 architecture"
+  as_root dpkg --add-architecture i386
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
