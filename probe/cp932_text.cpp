@@ -24,3 +24,12 @@ size_t CopyTextFitted(char* dest, size_t capacity, const char* source)
     dest[length] = '\0';
     return length;
 }
+
+const char* Cp932StandIn(uint32_t codePoint)
+{
+    if (codePoint == 0x00A5)
+        return "\x81\x8F";
+    if (codePoint == 0x203E)
+        return "\x81\x50";
+    return nullptr;
+}

@@ -35,6 +35,23 @@ static unsigned g_nextShellType;
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static bool g_toCp932Opened;
 
+// Converts `inLeft` bytes of valid UTF-8 at `in` on at `*next`, '?' for every character that
+// CP932 cannot hold, as far as `*outLeft` bytes of room go.
+static void ConvertPart(char* in, size_t inLeft, char** next, size_t* outLeft)
+{
+    while (inLeft > 0) {
+        if (iconv(g_toCp932, &in, &inLeft, next, outLeft) != static_cast<size_t>(-1))
+            break;
+        if (errno != EILSEQ || *outLeft == 0)
+            break; // full: more than any field holds, so the rest would be cut anyway
+        char* after = g_utf8_next_char(in);
+        inLeft -= static_cast<size_t>(after - in);
+        in = after;
+        *(*next)++ = '?';
+        --*outLeft;
+    }
+}
+
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
 // every character that CP932 cannot hold. ASCII is the same bytes in both and needs no
 // converter; one converter serves the whole run, as opening one is dearer than converting.
@@ -58,21 +75,21 @@ static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
     }
     gchar* valid = g_utf8_make_valid(utf8, -1);
     char converted[PLATFORM_TEXT_SIZE * 2];
-    char* in = valid;
-    size_t inLeft = strlen(valid);
     char* next = converted;
     size_t outLeft = sizeof converted - 1;
     iconv(g_toCp932, nullptr, nullptr, nullptr, nullptr);
-    while (inLeft > 0) {
-        if (iconv(g_toCp932, &in, &inLeft, &next, &outLeft) != static_cast<size_t>(-1))
+    // The table turns ¥ and ‾ into the ASCII bytes 0x5C and 0x7E: they are shown full-width.
+    for (char* part = valid;;) {
+        char* standIn = part;
+        while (*standIn != '\0' && !Cp932StandIn(g_utf8_get_char(standIn)))
+            standIn = g_utf8_next_char(standIn);
+        ConvertPart(part, static_cast<size_t>(standIn - part), &next, &outLeft);
+        if (*standIn == '\0' || outLeft < 2)
             break;
-        if (errno != EILSEQ || outLeft == 0)
-            break; // full: more than any field holds, so the rest would be cut anyway
-        char* after = g_utf8_next_char(in);
-        inLeft -= static_cast<size_t>(after - in);
-        in = after;
-        *next++ = '?';
-        --outLeft;
+        memcpy(next, Cp932StandIn(g_utf8_get_char(standIn)), 2);
+        next += 2;
+        outLeft -= 2;
+        part = g_utf8_next_char(standIn);
     }
     *next = '\0';
     g_free(valid);
