@@ -1,67 +1,86 @@
 #include "device_names.h"
 
-#include "cp932_text.h"
-
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
-bool IsSlash(char c)
+bool IsSlash(wchar_t c)
 {
-    return c == '\\' || c == '/';
+    return c == L'\\' || c == L'/';
 }
 
-// The last component: what follows the drive colon and the last slash that stands as a
-// character of its own (a 0x5C trailing a lead byte belongs to its character).
-const char* LastComponent(const char* path)
+// The last component: what follows the drive colon and the last slash.
+const wchar_t* LastComponent(const wchar_t* path)
 {
-    const char* start = (path[0] != '\0' && path[1] == ':') ? path + 2 : path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0')
-            ++p;
-        else if (IsSlash(*p))
+    const wchar_t* start = (path[0] != L'\0' && path[1] == L':') ? path + 2 : path;
+    for (const wchar_t* p = start; *p != L'\0'; ++p) {
+        if (IsSlash(*p))
             start = p + 1;
     }
     return start;
 }
 
-char ToUpperAscii(char c)
+// The `length` characters at `text` spell `name` (upper case), ASCII letters in either case.
+bool SpellsName(const wchar_t* text, size_t length, const char* name)
 {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    size_t i = 0;
+    for (; i < length && name[i] != '\0'; ++i) {
+        wchar_t c = (text[i] >= L'a' && text[i] <= L'z') ? text[i] - L'a' + L'A' : text[i];
+        if (c != static_cast<wchar_t>(name[i]))
+            return false;
+    }
+    return i == length && name[i] == '\0';
+}
+
+// A name's length less the blanks, or blanks and dots, the system drops from its end.
+size_t TrimmedLength(const wchar_t* name, size_t length, bool dots)
+{
+    while (length > 0 && (name[length - 1] == L' ' || (dots && name[length - 1] == L'.')))
+        --length;
+    return length;
+}
+
+bool IsDeviceDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;
 }
 
 } // namespace
 
-bool NamesDosDevice(const char* path)
+bool NamesDosDevice(const wchar_t* path)
 {
     // The device name is what stands before the first dot or colon, less trailing blanks.
-    const char* name = LastComponent(path);
-    size_t length = strcspn(name, ".:");
-    while (length > 0 && name[length - 1] == ' ')
-        --length;
-    char upper[8];
-    if (length < 3 || length >= sizeof upper)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        upper[i] = ToUpperAscii(name[i]);
-    upper[length] = '\0';
+    const wchar_t* name = LastComponent(path);
+    size_t length = TrimmedLength(name, wcscspn(name, L".:"), false);
     static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* device : devices) {
-        if (strcmp(upper, device) == 0)
+        if (SpellsName(name, length, device))
             return true;
     }
-    bool numbered = strncmp(upper, "COM", 3) == 0 || strncmp(upper, "LPT", 3) == 0;
-    return numbered && length == 4 && upper[3] >= '0' && upper[3] <= '9';
+    bool numbered = length == 4 && (SpellsName(name, 3, "COM") || SpellsName(name, 3, "LPT"));
+    return numbered && IsDeviceDigit(name[3]);
 }
 
-bool InDeviceNamespace(const char* path)
+bool InDeviceNamespace(const wchar_t* path)
 {
-    bool win32 = IsSlash(path[0]) && IsSlash(path[1]) && (path[2] == '.' || path[2] == '?');
-    bool nt = IsSlash(path[0]) && path[1] == '?' && path[2] == '?';
+    bool win32 = IsSlash(path[0]) && IsSlash(path[1]) && (path[2] == L'.' || path[2] == L'?');
+    bool nt = IsSlash(path[0]) && path[1] == L'?' && path[2] == L'?';
     return (win32 || nt) && IsSlash(path[3]);
 }
 
-bool HasWildcard(const char* path)
+bool InPipeShare(const wchar_t* path)
 {
-    return strpbrk(path, "*?") != nullptr;
+    // \\host\share: the share is the component after the host. Runs of slashes count as one.
+    if (!IsSlash(path[0]) || !IsSlash(path[1]))
+        return false;
+    const wchar_t* share = path + wcsspn(path, L"\\/");
+    share += wcscspn(share, L"\\/");
+    share += wcsspn(share, L"\\/");
+    size_t length = TrimmedLength(share, wcscspn(share, L"\\/"), true);
+    return length > 0 && (SpellsName(share, length, "PIPE") || SpellsName(share, length, "MAILSLOT"));
+}
+
+bool HasWildcard(const wchar_t* path)
+{
+    return wcspbrk(path, L"*?<>\"") != nullptr;
 }

@@ -1,16 +1,22 @@
-// What a Windows path must not be opened as: a DOS device, a path in a device namespace, or a
-// pattern. Portable (the rules read code page 932 bytes only), so they are checked natively.
+// What a Windows path must not be opened as: a DOS device, a path in a device namespace, a pipe
+// or mailslot share, or a pattern. The checks read the path's Unicode form, the one that reaches
+// the file system (UTF-16 on Windows). Portable, so they are checked natively.
 #pragma once
 
 // True when the last component of `path` names a DOS device: CON, PRN, AUX, NUL, COM0 to
 // COM9, LPT0 to LPT9, CONIN$ or CONOUT$, in any letter case, with or without an extension, and
-// with trailing dots or blanks ("com1.jpg", "NUL .png", "aux...").
-bool NamesDosDevice(const char* path);
+// with trailing dots or blanks ("com1.jpg", "NUL .png", "aux..."). The system also takes the
+// superscripts ¹ ² ³ for the digits of COM and LPT.
+bool NamesDosDevice(const wchar_t* path);
 
 // True for a path in the \\.\ or \\?\ namespaces, or in the NT object namespace \??\, with
 // either kind of slash.
-bool InDeviceNamespace(const char* path);
+bool InDeviceNamespace(const wchar_t* path);
 
-// True when `path` holds a wildcard, * or ?. Neither byte is ever part of a double-byte
-// character, so the test works on bytes.
-bool HasWildcard(const char* path);
+// True for a path in the pipe or mailslot share of any host (\\host\pipe\..., \\host\mailslot\...,
+// localhost too): opening one connects to a server, and a read waits on it.
+bool InPipeShare(const wchar_t* path);
+
+// True when `path` holds a wildcard: * or ?, or <, > or ", which the system's search takes for
+// wildcards too (no file name holds any of them).
+bool HasWildcard(const wchar_t* path);

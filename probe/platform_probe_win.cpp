@@ -1,37 +1,140 @@
-// The Win32 shell and file search, with the ANSI (code page 932) functions throughout.
+// The Win32 shell and file search. Every call reaches the file system with the exact Unicode
+// path; what comes back is shown in code page 932 (wide_path_win.h).
 #include "platform_probe.h"
 
 #include "cp932_text.h"
 #include "device_names.h"
+#include "wide_path_win.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
+
+namespace {
+
+enum {
+    CP932 = 932,
+    NARROW_PATH_SIZE = 2048, // the longest code page 932 path the probe is given, terminator included
+};
+
+// The path being probed, in both forms, for the length of one ProbeWideFile.
+const char* g_probePath;
+const wchar_t* g_probeWidePath;
+
+// The Unicode form of `path`: the one ProbeWideFile was given, else the code page 932 text read
+// as such (each byte sequence stands for one character); empty when it cannot be read.
+const wchar_t* WidePathOf(const char* path, wchar_t scratch[NARROW_PATH_SIZE])
+{
+    if (g_probePath && strcmp(path, g_probePath) == 0)
+        return g_probeWidePath;
+    if (MultiByteToWideChar(CP932, MB_ERR_INVALID_CHARS, path, -1, scratch, NARROW_PATH_SIZE) == 0)
+        scratch[0] = L'\0';
+    return scratch;
+}
+
+// The two bytes of a non-ASCII character when code page 932 holds it exactly: converted back, they
+// give the same character. Returns their number, 0 when there is no such form.
+size_t EncodeExactly(wchar_t unit, char bytes[2])
+{
+    BOOL usedDefault = FALSE;
+    int count = WideCharToMultiByte(CP932, WC_NO_BEST_FIT_CHARS, &unit, 1, bytes, 2, nullptr, &usedDefault);
+    wchar_t back = 0;
+    if (count <= 0 || usedDefault || static_cast<unsigned char>(bytes[0]) < 0x80 ||
+        MultiByteToWideChar(CP932, MB_ERR_INVALID_CHARS, bytes, count, &back, 1) != 1 || back != unit)
+        return 0;
+    return static_cast<size_t>(count);
+}
+
+} // namespace
+
+size_t ShowWideCharacter(const wchar_t* wide, char bytes[2], size_t* units)
+{
+    wchar_t unit = wide[0];
+    bool pair = IS_HIGH_SURROGATE(unit) && IS_LOW_SURROGATE(wide[1]);
+    *units = pair ? 2 : 1;
+    if (unit < 0x80) {
+        bytes[0] = static_cast<char>(unit);
+        return 1;
+    }
+    if (const char* standIn = Cp932StandIn(unit)) {
+        memcpy(bytes, standIn, 2);
+        return 2;
+    }
+    size_t count = pair ? 0 : EncodeExactly(unit, bytes);
+    if (count == 0)
+        bytes[0] = '?';
+    return count == 0 ? 1 : count;
+}
+
+bool ShowWideText(const wchar_t* wide, char* shown, size_t capacity)
+{
+    size_t length = 0;
+    for (size_t units = 0; *wide != L'\0'; wide += units) {
+        char bytes[2];
+        size_t count = ShowWideCharacter(wide, bytes, &units);
+        if (length + count >= capacity) {
+            shown[length] = '\0';
+            return false;
+        }
+        memcpy(shown + length, bytes, count);
+        length += count;
+    }
+    shown[length] = '\0';
+    return true;
+}
+
+size_t WideLength(const wchar_t* wide, size_t shownLength)
+{
+    size_t length = 0;
+    for (size_t shown = 0, units = 0; wide[length] != L'\0'; length += units) {
+        char bytes[2];
+        shown += ShowWideCharacter(wide + length, bytes, &units);
+        if (shown > shownLength)
+            break;
+    }
+    return length;
+}
+
+int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
+{
+    g_probePath = path;
+    g_probeWidePath = widePath;
+    int recognised = ProbeImageFile(info, path);
+    g_probePath = nullptr;
+    g_probeWidePath = nullptr;
+    return recognised;
+}
+
 int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
-    SHFILEINFOA shellInfo;
+    wchar_t scratch[NARROW_PATH_SIZE];
+    const wchar_t* widePath = WidePathOf(path, scratch);
+    SHFILEINFOW shellInfo;
     ZeroMemory(&shellInfo, sizeof shellInfo);
-    if (!SHGetFileInfoA(path, FILE_ATTRIBUTE_NORMAL, &shellInfo, sizeof shellInfo,
-                        SHGFI_ICON | SHGFI_TYPENAME))
+    if (widePath[0] == L'\0' || !SHGetFileInfoW(widePath, FILE_ATTRIBUTE_NORMAL, &shellInfo, sizeof shellInfo,
+                                                SHGFI_ICON | SHGFI_TYPENAME))
         return 0;
     *icon = shellInfo.hIcon;
-    shellInfo.szTypeName[sizeof shellInfo.szTypeName - 1] = '\0';
-    CopyTextFitted(typeName, PLATFORM_TEXT_SIZE, shellInfo.szTypeName);
+    shellInfo.szTypeName[ARRAYSIZE(shellInfo.szTypeName) - 1] = L'\0';
+    ShowWideText(shellInfo.szTypeName, typeName, PLATFORM_TEXT_SIZE);
     return 1;
 }
 
 int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     // One path names one file: a pattern is not searched, lest its first match stand in for it.
-    if (HasWildcard(path))
+    wchar_t scratch[NARROW_PATH_SIZE];
+    const wchar_t* widePath = WidePathOf(path, scratch);
+    if (HasWildcard(widePath))
         return 0;
-    WIN32_FIND_DATAA findData;
-    HANDLE search = FindFirstFileA(path, &findData);
+    WIN32_FIND_DATAW findData;
+    HANDLE search = FindFirstFileW(widePath, &findData);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     FindClose(search);
-    findData.cFileName[sizeof findData.cFileName - 1] = '\0';
-    CopyTextFitted(foundName, PLATFORM_TEXT_SIZE, findData.cFileName);
+    findData.cFileName[ARRAYSIZE(findData.cFileName) - 1] = L'\0';
+    ShowWideText(findData.cFileName, foundName, PLATFORM_TEXT_SIZE);
     *size = static_cast<uint64_t>(findData.nFileSizeHigh) << 32 | findData.nFileSizeLow;
     return 1;
 }
@@ -42,11 +145,14 @@ void EndFileProbe() {}
 
 int OpenHeaderFile(const char* path, HeaderFile* file)
 {
-    // Opening a device may already wait on it (a serial port, a console), so such a name is refused
-    // before CreateFileA; whatever still gets opened is checked on the handle.
-    if (NamesDosDevice(path) || InDeviceNamespace(path) || HasWildcard(path))
+    // Opening a device or a pipe may already wait on it (a serial port, a console, a pipe server),
+    // so such a path is refused before CreateFileW; whatever still gets opened is checked on the
+    // handle.
+    wchar_t scratch[NARROW_PATH_SIZE];
+    const wchar_t* widePath = WidePathOf(path, scratch);
+    if (NamesDosDevice(widePath) || InDeviceNamespace(widePath) || InPipeShare(widePath) || HasWildcard(widePath))
         return 0;
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;

@@ -124,7 +124,7 @@ void ReportPath(void* context, const char* path, bool probe)
     ImageInfo info;
     int result = 0;
     if (probe)
-        result = ProbeImageFile(&info, path);
+        result = ProbeCliPath(&info, path);
     else
         BuildMissingFileRecord(&info);
     PanelTexts texts;

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 
+struct ImageInfo;
+
 enum {
     // Room for any argument: the system passes at most 32767 UTF-16 units of command line, each
-    // at most two bytes in code page 932.
-    CLI_ARGUMENT_SIZE = 65536 + 520,
+    // at most three bytes in UTF-8.
+    CLI_ARGUMENT_SIZE = 3 * 32768,
 };
 
 extern const char g_cliProgramName[];   // "qvr", "qvrc"
@@ -29,3 +31,6 @@ const char* GetCliArgument(int index, char* scratch, bool* exact);
 // the path is to be reported as a missing file without being probed.
 typedef void (*CliPathVisitor)(void* context, const char* path, bool probe);
 void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void* context);
+
+// Probes the file that `path` (in the name encoding) names, as ProbeImageFile does.
+int ProbeCliPath(ImageInfo* info, const char* path);

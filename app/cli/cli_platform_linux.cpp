@@ -3,6 +3,8 @@
 // page 932 read through glibc's table, one character at a time, remembered once looked up.
 #include "cli_platform.h"
 #include "cli_text.h"
+#include "cp932_text.h"
+#include "image_info.h"
 
 #include <iconv.h>
 
@@ -28,6 +30,11 @@ const char* GetCliArgument(int index, char*, bool* exact)
 void ForEachCliPath(const char* argument, bool, CliPathVisitor visit, void* context)
 {
     visit(context, argument, true);
+}
+
+int ProbeCliPath(ImageInfo* info, const char* path)
+{
+    return ProbeImageFile(info, path);
 }
 
 enum {
@@ -67,4 +74,28 @@ uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
     if (pair == PAIR_UNKNOWN)
         pair = LookUpPair(lead, trail);
     return pair == PAIR_INVALID ? CP932_INVALID : pair;
+}
+
+size_t EncodeCp932(uint32_t codePoint, char bytes[2])
+{
+    // qvr writes UTF-8 only; the code page 932 console is qvrc.exe's, and this search through
+    // the table above serves the tests of its text.
+    if (const char* standIn = Cp932StandIn(codePoint)) {
+        std::memcpy(bytes, standIn, 2);
+        return 2;
+    }
+    if (codePoint >= 0xFF61 && codePoint <= 0xFF9F) { // half-width katakana
+        bytes[0] = static_cast<char>(0xA1 + (codePoint - 0xFF61));
+        return 1;
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; lead = lead == 0x9F ? 0xE0 : lead + 1) {
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail != 0x7F && DecodeCp932Pair(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)) == codePoint) {
+                bytes[0] = static_cast<char>(lead);
+                bytes[1] = static_cast<char>(trail);
+                return 2;
+            }
+        }
+    }
+    return 0;
 }

@@ -187,9 +187,12 @@ char ToLowerAscii(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-size_t Cp932CharacterLength(const char* text)
+// The length of the UTF-8 character at `text`; a byte that starts none counts alone.
+size_t CharacterLength(const char* text)
 {
-    return IsCp932LeadByte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
+    uint32_t codePoint;
+    bool valid;
+    return DecodeCharacter(text, TEXT_UTF8, &codePoint, &valid);
 }
 
 } // namespace
@@ -250,10 +253,14 @@ void PutTerminalText(TextOutput* out, const char* text, int encoding, int termin
                 PutBytes(out, text, length);
             else
                 PutUtf8(out, c);
-        } else if (!valid || control || (encoding != TEXT_CP932 && c >= 0x80)) {
+        } else if (!valid || control) {
             PutBytes(out, "?", 1);
-        } else {
+        } else if (encoding == TEXT_CP932 || c < 0x80) {
             PutBytes(out, text, length);
+        } else {
+            char bytes[2];
+            size_t count = EncodeCp932(c, bytes);
+            PutBytes(out, count ? bytes : "?", count ? count : 1);
         }
         text += length;
     }
@@ -266,18 +273,18 @@ bool MatchesPattern(const char* name, const char* pattern)
     const char* starPattern = nullptr;
     const char* starName = nullptr;
     while (*name != '\0') {
-        size_t nameLength = Cp932CharacterLength(name);
-        size_t patternLength = *pattern ? Cp932CharacterLength(pattern) : 0;
+        size_t nameLength = CharacterLength(name);
+        size_t patternLength = *pattern ? CharacterLength(pattern) : 0;
         if (*pattern == '*') {
             starPattern = ++pattern;
             starName = name;
-        } else if (*pattern == '?' ||
-                   (patternLength == nameLength && patternLength == 1 && ToLowerAscii(*pattern) == ToLowerAscii(*name)) ||
-                   (patternLength == nameLength && patternLength == 2 && std::memcmp(pattern, name, 2) == 0)) {
+        } else if (*pattern == '?' || (patternLength == nameLength &&
+                                       (patternLength == 1 ? ToLowerAscii(*pattern) == ToLowerAscii(*name)
+                                                           : std::memcmp(pattern, name, nameLength) == 0))) {
             name += nameLength;
             pattern += patternLength;
         } else if (starPattern) {
-            starName += Cp932CharacterLength(starName);
+            starName += CharacterLength(starName);
             name = starName;
             pattern = starPattern;
         } else {
@@ -292,7 +299,7 @@ bool MatchesPattern(const char* name, const char* pattern)
 size_t FolderPartLength(const char* path)
 {
     size_t folder = 0;
-    for (size_t i = 0; path[i] != '\0'; i += Cp932CharacterLength(path + i)) {
+    for (size_t i = 0; path[i] != '\0'; ++i) {
         if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
             folder = i + 1;
     }

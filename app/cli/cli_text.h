@@ -54,6 +54,11 @@ size_t DecodeCharacter(const char* text, int encoding, uint32_t* codePoint, bool
 const uint32_t CP932_INVALID = 0xFFFFFFFF;
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail);
 
+// The other way: the code page 932 bytes of the character `codePoint` above ASCII, or the
+// full-width stand-in of ¥ and ‾ (never an ASCII byte); 0 when the code page does not hold it.
+// Each platform file supplies it.
+size_t EncodeCp932(uint32_t codePoint, char bytes[2]);
+
 bool IsValidText(const char* text, int encoding);
 
 // A JSON string in quotes: UTF-8, with U+FFFD for what is not a character of `encoding`.
@@ -64,13 +69,14 @@ void PutJsonHex(TextOutput* out, const char* text);
 // Text for a terminal in `terminalEncoding`: control characters, bidirectional controls and the
 // line and paragraph separators cannot move the cursor, recolour or reorder what follows. In
 // UTF-8 the C0 controls and DEL become their visible pictures (U+2400 to U+2421) and the others,
-// like bytes that form no character, U+FFFD; in code page 932 each becomes '?'.
+// like bytes that form no character, U+FFFD; in code page 932 each becomes '?', and so does a
+// character the code page does not hold.
 void PutTerminalText(TextOutput* out, const char* text, int encoding, int terminalEncoding);
 
 // True when `name` matches `pattern`: '*' any run of characters, '?' exactly one, ASCII letters
-// in either case. Both are code page 932: a double-byte character is one character.
+// in either case. Both are UTF-8: a character of several bytes is one character.
 bool MatchesPattern(const char* name, const char* pattern);
 
-// The length of the folder part of a code page 932 path: up to and including its last '\\',
-// '/' or drive colon. A 0x5C that trails a lead byte belongs to its character.
+// The length of the folder part of a UTF-8 path: up to and including its last '\\', '/' or
+// drive colon.
 size_t FolderPartLength(const char* path);

@@ -1,7 +1,6 @@
 #include "command_line.h"
 
 #include "cp932_text.h"
-#include "device_names.h"
 
 #include <cstring>
 
@@ -36,9 +35,9 @@ void ParsePlain(const char* args, StartCommand* start)
     size_t length = 0;
     while (token[length] != '\0' && !IsTokenSpace(static_cast<unsigned char>(token[length])))
         ++length;
-    if (length < START_PATH_SIZE) {
-        memcpy(start->path, token, length);
-        start->path[length] = '\0';
+    if (length > 0 && length < START_PATH_SIZE) {
+        start->path = token;
+        start->length = length;
     }
 
     // Only a space hands the rest on: a tab does not. 0x20 is never part of a double-byte
@@ -50,22 +49,15 @@ void ParsePlain(const char* args, StartCommand* start)
     }
 }
 
-void ParseQuoted(const char* args, StartCommand* start, char* quotedText, size_t capacity)
+void ParseQuoted(const char* args, StartCommand* start)
 {
     start->quoted = 1;
     // The last byte is dropped whatever it is; a lone quotation mark leaves nothing.
     size_t length = strlen(args);
-    size_t textLength = length >= 2 ? length - 2 : 0;
-    if (capacity == 0)
-        return;
-    quotedText[0] = '\0';
-    if (textLength < capacity) {
-        memcpy(quotedText, args + 1, textLength);
-        quotedText[textLength] = '\0';
+    if (length > 2) {
+        start->path = args + 1;
+        start->length = length - 2;
     }
-    // The short-form conversion may look a pattern up and return its first match.
-    if (HasWildcard(quotedText))
-        quotedText[0] = '\0';
 }
 
 } // namespace
@@ -84,30 +76,11 @@ const char* SkipProgramName(const char* commandLine)
     return text;
 }
 
-void ParseCommandLine(const char* args, StartCommand* start, char* quotedText, size_t capacity)
+void ParseCommandLine(const char* args, StartCommand* start)
 {
     memset(start, 0, sizeof *start);
-    if (capacity > 0)
-        quotedText[0] = '\0';
     if (args[0] == '"')
-        ParseQuoted(args, start, quotedText, capacity);
+        ParseQuoted(args, start);
     else
         ParsePlain(args, start);
-}
-
-size_t QuoteLaunchPath(char* parameters, size_t capacity, const char* path)
-{
-    if (capacity < 3) {
-        if (capacity > 0)
-            parameters[0] = '\0';
-        return 0;
-    }
-    size_t length = 0;
-    while (length < capacity - 3 && path[length] != '\0')
-        ++length;
-    parameters[0] = '"';
-    memcpy(parameters + 1, path, length);
-    parameters[length + 1] = '"';
-    parameters[length + 2] = '\0';
-    return length + 2;
 }

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "app_win.h"
 #include "command_line.h"
@@ -10,14 +10,16 @@
 #include "no_file_record.h"
 #include "show_image_info.h"
 #include "resource.h"
+#include "wide_path_win.h"
 
 namespace {
 
 enum {
     DROP_PATH_SIZE = 2048,
-    // Leaves room for the two quotation marks around a further dropped path. (The parameters are
-    // quoted by hand: wsprintfA stops at 1024 bytes and would cut a long path.)
+    // Leaves room for the two quotation marks around a further dropped path.
     DROP_FURTHER_PATH_SIZE = DROP_PATH_SIZE - 2,
+    // Each byte of a dropped path's code page 932 form stands for at most two UTF-16 units.
+    DROP_WIDE_PATH_SIZE = 2 * DROP_PATH_SIZE,
 };
 
 INT_PTR OnInitDialog(HWND hwnd)
@@ -29,7 +31,7 @@ INT_PTR OnInitDialog(HWND hwnd)
 
     ImageInfo info;
     if (g_startPath[0] != '\0')
-        ProbeImageFile(&info, g_startPath);
+        ProbeWideFile(&info, g_startPath, g_startWidePath);
     else
         BuildNoFileRecord(&info, appIcon);
     ShowImageInfo(hwnd, &info);
@@ -45,24 +47,27 @@ INT_PTR OnCommand(HWND hwnd, WPARAM wParam)
     return 1;
 }
 
-// Copies the dropped path at `index` into `path` only when it fits whole: a path cut to fit the
-// buffer could name another file. Returns 1 when it was copied.
-int QueryWholeDroppedPath(HDROP drop, UINT index, char* path, UINT capacity)
+// Reads the dropped path at `index` into `widePath`, as the system knows it, and its code page
+// 932 form into `path`, only when both fit whole: a path cut to fit could name another file.
+// Returns 1 when they did.
+int QueryWholeDroppedPath(HDROP drop, UINT index, wchar_t widePath[DROP_WIDE_PATH_SIZE], char* path, size_t capacity)
 {
-    UINT length = DragQueryFileA(drop, index, nullptr, 0);
-    if (length == 0 || length >= capacity)
+    UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    if (length == 0 || length >= DROP_WIDE_PATH_SIZE ||
+        DragQueryFileW(drop, index, widePath, DROP_WIDE_PATH_SIZE) != length)
         return 0;
-    return DragQueryFileA(drop, index, path, capacity) == length;
+    return ShowWideText(widePath, path, capacity);
 }
 
 void ShowFirstDroppedFile(HWND hwnd, HDROP drop)
 {
-    if (DragQueryFileA(drop, 0, nullptr, 0) == 0)
+    if (DragQueryFileW(drop, 0, nullptr, 0) == 0)
         return; // nothing arrived: keep showing what is shown
+    wchar_t widePath[DROP_WIDE_PATH_SIZE];
     char path[DROP_PATH_SIZE];
     ImageInfo info;
-    if (QueryWholeDroppedPath(drop, 0, path, DROP_PATH_SIZE))
-        ProbeImageFile(&info, path);
+    if (QueryWholeDroppedPath(drop, 0, widePath, path, DROP_PATH_SIZE))
+        ProbeWideFile(&info, path, widePath);
     else
         BuildMissingFileRecord(&info);
     ShowImageInfo(hwnd, &info);
@@ -70,17 +75,22 @@ void ShowFirstDroppedFile(HWND hwnd, HDROP drop)
 
 void LaunchFurtherDroppedFiles(HDROP drop)
 {
-    char path[DROP_PATH_SIZE];
-    char parameters[DROP_PATH_SIZE];
-    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    // The new instance is given the path between quotation marks, as the system knows it.
+    wchar_t parameters[DROP_WIDE_PATH_SIZE + 2];
+    wchar_t exePath[WIDE_PATH_SIZE];
+    char path[DROP_FURTHER_PATH_SIZE];
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 1; i < count; ++i) {
         // A path too long to hand on whole is not handed on; a failed launch is not reported. The
         // remaining files are still handed on either way.
-        if (!QueryWholeDroppedPath(drop, i, path, DROP_FURTHER_PATH_SIZE))
+        if (!QueryWholeDroppedPath(drop, i, parameters + 1, path, sizeof path))
             continue;
-        QuoteLaunchPath(parameters, sizeof parameters, path);
-        GetModuleFileNameA(nullptr, path, DROP_PATH_SIZE);
-        ShellExecuteA(nullptr, nullptr, path, parameters, nullptr, SW_SHOWNORMAL);
+        size_t length = wcslen(parameters + 1);
+        parameters[0] = L'"';
+        parameters[length + 1] = L'"';
+        parameters[length + 2] = L'\0';
+        GetModuleFileNameW(nullptr, exePath, WIDE_PATH_SIZE);
+        ShellExecuteW(nullptr, nullptr, exePath, parameters, nullptr, SW_SHOWNORMAL);
     }
 }
 

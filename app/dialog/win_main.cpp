@@ -3,36 +3,61 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "app_win.h"
+#include "device_names.h"
 #include "resource.h"
+#include "wide_path_win.h"
 
 HINSTANCE g_instance;
 int g_showCmd;
 char g_startPath[START_PATH_SIZE];
+wchar_t g_startWidePath[START_WIDE_PATH_SIZE];
 
 namespace {
 
-enum {
-    // The system passes at most 32767 UTF-16 units of command line; a quoted path longer than
-    // that many bytes is left unconverted, like any path that cannot be converted.
-    QUOTED_TEXT_SIZE = 32768,
-};
+// The command line in both forms. Each UTF-16 unit becomes at most two bytes.
+wchar_t g_wideSpan[WIDE_PATH_SIZE];
+char g_commandLine[2 * WIDE_PATH_SIZE];
 
-// Only a successful conversion that fits writes the start path.
-void StoreShortPath(const char* longPath)
+// Where the character at `from` of the command line's code page 932 form stands in the Unicode form.
+const wchar_t* WideAt(const wchar_t* wide, const char* from)
 {
-    char shortPath[START_PATH_SIZE];
-    DWORD length = GetShortPathNameA(longPath, shortPath, START_PATH_SIZE);
-    if (length > 0 && length < START_PATH_SIZE)
-        memcpy(g_startPath, shortPath, length + 1);
+    return wide + WideLength(wide, static_cast<size_t>(from - g_commandLine));
 }
 
-void LaunchNextInstance(const char* parameters)
+// The Unicode characters that stand for the `length` bytes at `from` of the code page 932 form,
+// into g_wideSpan.
+const wchar_t* WideSpan(const wchar_t* wide, const char* from, size_t length)
 {
-    char exePath[START_PATH_SIZE];
-    GetModuleFileNameA(nullptr, exePath, START_PATH_SIZE);
-    ShellExecuteA(nullptr, nullptr, exePath, parameters, nullptr, SW_SHOWNORMAL);
+    const wchar_t* start = WideAt(wide, from);
+    size_t count = WideLength(start, length);
+    wmemcpy(g_wideSpan, start, count);
+    g_wideSpan[count] = L'\0';
+    return g_wideSpan;
+}
+
+// Only a successful conversion whose both forms fit writes the start path. A pattern is never
+// converted: the conversion could turn it into the name of its first match.
+void StoreShortPath(const wchar_t* longPath)
+{
+    wchar_t shortPath[START_PATH_SIZE];
+    char path[START_PATH_SIZE];
+    if (HasWildcard(longPath))
+        return;
+    DWORD length = GetShortPathNameW(longPath, shortPath, START_PATH_SIZE);
+    if (length > 0 && length < START_PATH_SIZE && ShowWideText(shortPath, path, sizeof path)) {
+        memcpy(g_startPath, path, sizeof path);
+        wmemcpy(g_startWidePath, shortPath, length + 1);
+    }
+}
+
+void LaunchNextInstance(const wchar_t* parameters)
+{
+    wchar_t exePath[WIDE_PATH_SIZE];
+    GetModuleFileNameW(nullptr, exePath, WIDE_PATH_SIZE);
+    ShellExecuteW(nullptr, nullptr, exePath, parameters, nullptr, SW_SHOWNORMAL);
 }
 
 } // namespace
@@ -42,19 +67,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd)
     g_showCmd = showCmd;
     g_instance = instance;
 
-    // MinGW's start-up skips a first byte of 0x80 or above after the program name as if it were
-    // a blank, so its lpCmdLine cannot be trusted; the command line is derived here instead.
-    const char* args = SkipProgramName(GetCommandLineA());
+    // The rules read the code page 932 form; the file system gets the same characters from the
+    // Unicode form, never a converted path (a ¥ converted by likeness would be a separator).
+    const wchar_t* wide = GetCommandLineW();
+    ShowWideText(wide, g_commandLine, sizeof g_commandLine);
     StartCommand start;
-    char quotedText[QUOTED_TEXT_SIZE];
-    ParseCommandLine(args, &start, quotedText, sizeof quotedText);
-    if (start.quoted) {
-        StoreShortPath(quotedText);
-    } else {
-        memcpy(g_startPath, start.path, sizeof g_startPath);
-        if (start.launch)
-            LaunchNextInstance(start.rest);
+    ParseCommandLine(SkipProgramName(g_commandLine), &start);
+    if (start.quoted && start.path) {
+        StoreShortPath(WideSpan(wide, start.path, start.length));
+    } else if (start.path) {
+        memcpy(g_startPath, start.path, start.length);
+        g_startPath[start.length] = '\0';
+        wcscpy(g_startWidePath, WideSpan(wide, start.path, start.length));
     }
+    if (start.launch)
+        LaunchNextInstance(WideAt(wide, start.rest));
 
     return static_cast<int>(DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                                             MainDlgProc, 0));

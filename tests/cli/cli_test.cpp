@@ -179,26 +179,28 @@ TEST(Qvr, ManyPathsInOrder)
 #endif
 }
 
-// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?';
-// the output buffer is small enough to be flushed midway. Names and patterns are code page 932: one double-byte
-// character is one character, and a 0x5C that trails a lead byte is no separator.
+// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?',
+// and so does a character the code page does not hold; ¥ and ‾ become full-width, never ASCII. The output buffer
+// is small enough to be flushed midway. Names and patterns are UTF-8: a character of several bytes is one character.
 TEST(CliText, CodePage932ConsoleAndPatterns)
 {
     // At the end bytes no character starts with, and a lead byte without its trail byte.
     const std::string text = "画像 × 表\xB1\x1B[0m\x7F" + std::string(100, '\t') + "\x80\xA0\xFD\x81\x20\x82";
+    const std::string utf8 = u8"a¥b‾c表ｱé\U0001F600\u2028";
     char written[512] = {}, bytes[64];
     FILE* stream = fmemopen(written, sizeof written, "w");
     TextOutput out = {bytes, sizeof bytes, 0, stream, false};
     PutTerminalText(&out, text.c_str(), TEXT_CP932, TEXT_CP932);
+    PutTerminalText(&out, utf8.c_str(), TEXT_UTF8, TEXT_CP932);
     EXPECT_TRUE(FlushOutput(&out));
     fclose(stream);
-    EXPECT_EQ(written, "画像 × 表\xB1?[0m?" + std::string(100, '?') + "???? ?");
+    EXPECT_EQ(written, "画像 × 表\xB1?[0m?" + std::string(100, '?') + "???? ?" + "a￥b￣c表\xB1???");
     for (auto [name, pattern, matches] : {std::tuple{"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
              {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true},
-             {"abxc", "a*b", false}, {"x", "x*", true}, {"画像.png", "?像.png", true}, {"画像.png", "?.png", false},
-             {"表.png", "*\\.png", false}, {"表", "\x95*", false}})
+             {"abxc", "a*b", false}, {"x", "x*", true}, {u8"画像.png", u8"?像.png", true}, {u8"画像.png", "?.png", false},
+             {u8"\U0001F600.png", "?.png", true}, {u8"画.png", u8"\xE7*", false}, {u8"É.png", u8"é.png", false}})
         EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << " " << pattern;
-    for (auto [path, folder] : {std::pair{"dir\\sub/*.png", 8u}, {"C:*.png", 2u}, {"表*.png", 0u}, {"画像\\表\\*", 8u}})
+    for (auto [path, folder] : {std::pair{"dir\\sub/*.png", 8u}, {"C:*.png", 2u}, {u8"ā\\*", 3u}, {u8"画像\\表\\*", 11u}})
         EXPECT_EQ(FolderPartLength(path), folder) << path;
 }
 

@@ -33,43 +33,29 @@ TEST(SkipProgramName, FollowsTheStartUpContract)
 TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
 {
     const std::string a259(259, 'a');
-    // `shown` is the first token, or the text to convert when quoted (into 18 bytes here); a new
-    // instance is launched exactly when there is a `rest`.
-    const struct { std::string args; bool quoted; std::string shown; const char* rest; } cases[] = {
+    // `path` is the first token, or the text to convert when quoted; a new instance is launched
+    // exactly when there is a `rest`.
+    const struct { std::string args; bool quoted; std::string path; const char* rest; } cases[] = {
         {"", false, "", nullptr}, {"a.png ", false, "a.png", ""}, {"a.png  b.png", false, "a.png", " b.png"},
         {"a.png b.png c.png", false, "a.png", "b.png c.png"}, {"a.png\rb.png", false, "a.png", nullptr},
         {"a.png\tb.png c.png", false, "a.png", "c.png"}, {HYOU_SO_NOU ".png x", false, HYOU_SO_NOU ".png", "x"},
         // A token too long for a path is refused, not cut; the rest is handed on all the same.
         {a259 + " next.png", false, a259, "next.png"}, {a259 + "a next.png", false, "", "next.png"},
         {"\"C:\\My Files\\a.png\"", true, "C:\\My Files\\a.png", nullptr},
-        {"\"C:\\My Files\\ab.png\"", true, "", nullptr}, // too long for its buffer: not converted at all
         // Only the last byte is dropped: a second path stays in the text and is not handed on.
         {"\"C:\\a.png\" b.png", true, "C:\\a.png\" b.pn", nullptr}, {"\"", true, "", nullptr},
-        {"\"C:\\p0?.png\"", true, "", nullptr}, // never converted: it could turn into the name of its first match
+        {"\"" HYOU_SO_NOU, true, "\x95\x5C\x83\x5C\x94", nullptr}, // cut in a character: the caller keeps whole ones
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         StartCommand start;
         memset(&start, 0x7F, sizeof start);
-        char quotedText[18];
-        ParseCommandLine(c.args.c_str(), &start, quotedText, sizeof quotedText);
+        ParseCommandLine(c.args.c_str(), &start);
         EXPECT_EQ(start.quoted != 0, c.quoted);
-        EXPECT_EQ(c.quoted ? quotedText : start.path, c.shown);
-        EXPECT_STREQ(c.quoted ? start.path : quotedText, "");
+        EXPECT_EQ(start.path ? std::string(start.path, start.length) : "", c.path);
+        EXPECT_EQ(start.path == nullptr, c.path.empty());
         EXPECT_EQ(start.launch != 0, c.rest != nullptr);
         EXPECT_STREQ(start.rest, c.rest);
-    }
-}
-
-TEST(QuoteLaunchPath, QuotesAndCutsToTheParameterBuffer)
-{
-    // A dropped path arrives with at most 2045 bytes: it fits with both marks.
-    const std::string x2045(2045, 'x'), cases[][2] = {{"C:\\My Files\\a.png", "C:\\My Files\\a.png"},
-                                                      {x2045, x2045}, {x2045 + "y", x2045}};
-    for (const auto& c : cases) {
-        char parameters[2048];
-        EXPECT_EQ(QuoteLaunchPath(parameters, sizeof parameters, c[0].c_str()), c[1].size() + 2);
-        EXPECT_EQ(parameters, "\"" + c[1] + "\"");
     }
 }
 

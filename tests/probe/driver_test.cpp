@@ -72,22 +72,27 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
     }
 }
 
-// What each path is: d names a DOS device, n lies in a device namespace, w holds a wildcard.
-// "\x95\x5C" is 表: its trail byte is no separator, so "表com1" is one component.
-TEST(DeviceNames, DevicesNamespacesAndWildcards)
+// What each path is: d names a DOS device, n lies in a device namespace, p in a pipe or mailslot
+// share, w holds a wildcard.
+TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
 {
-    const struct { const char *path, *is; } table[] = {
-        {"COM1.jpg", "d"}, {"aux.png", "d"}, {"C:\\d\\con.bmp", "d"}, {"LPT0.x", "d"}, {"Com9.tar.gz", "d"}, {"conin$.png", "d"},
-        {"CONOUT$", "d"}, {"nul .png", "d"}, {"prn...", "d"}, {"c:nul.png", "d"}, {"d/x/COM1:stream", "d"},
-        {"a\\" "\x95\x5C" "\\nul", "d"}, {"COM10.jpg", ""}, {"COMA.jpg", ""}, {"CON1.png", ""}, {"nul\\a.png", ""},
-        {"xnul.png", ""}, {"\x95\x5C" "com1.jpg", ""}, {"", ""}, {"\\\\.\\COM1", "dn"}, {"//./pipe/x.png", "n"},
-        {"\\\\?\\C:\\a.png", "nw"}, {"\\??\\C:\\a.png", "nw"}, {"\\\\server\\share\\a.png", ""}, {"\\\\.", ""},
-        {"p0?.png", "w"}, {"Z:\\dir\\*.png", "w"},
+    const struct { const wchar_t* path; const char* is; } table[] = {
+        {L"COM1.jpg", "d"}, {L"aux.png", "d"}, {L"C:\\d\\con.bmp", "d"}, {L"LPT0.x", "d"}, {L"Com9.tar.gz", "d"},
+        {L"conin$.png", "d"}, {L"CONOUT$", "d"}, {L"nul .png", "d"}, {L"prn...", "d"}, {L"c:nul.png", "d"},
+        {L"d/x/COM1:stream", "d"}, {L"a\\表\\nul", "d"}, {L"com\u00B9.png", "d"}, {L"LPT\u00B3", "d"},
+        {L"COM10.jpg", ""}, {L"COMA.jpg", ""}, {L"CON1.png", ""}, {L"nul\\a.png", ""}, {L"xnul.png", ""},
+        {L"表com1.jpg", ""}, {L"com\u2074.png", ""}, {L"", ""}, {L"\\\\.\\COM1", "dn"}, {L"//./pipe/x.png", "np"},
+        {L"\\\\?\\C:\\a.png", "nw"}, {L"\\??\\C:\\a.png", "nw"}, {L"\\\\server\\share\\a.png", ""}, {L"\\\\.", ""},
+        {L"\\\\localhost\\pipe\\a.png", "p"}, {L"//host/PIPE/a", "p"}, {L"\\\\h\\\\MailSlot. \\a", "p"},
+        {L"\\\\h\\pipes\\a", ""}, {L"C:\\pipe\\a.png", ""}, {L"\\\\h\\share\\pipe\\a", ""},
+        {L"p0?.png", "w"}, {L"Z:\\dir\\*.png", "w"}, {L"p0<.png", "w"}, {L"a\">", "w"},
     };
     for (const auto& row : table) {
-        EXPECT_EQ(NamesDosDevice(row.path), strchr(row.is, 'd') != nullptr) << row.path;
-        EXPECT_EQ(InDeviceNamespace(row.path), strchr(row.is, 'n') != nullptr) << row.path;
-        EXPECT_EQ(HasWildcard(row.path), strchr(row.is, 'w') != nullptr) << row.path;
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.path)));
+        EXPECT_EQ(NamesDosDevice(row.path), strchr(row.is, 'd') != nullptr);
+        EXPECT_EQ(InDeviceNamespace(row.path), strchr(row.is, 'n') != nullptr);
+        EXPECT_EQ(InPipeShare(row.path), strchr(row.is, 'p') != nullptr);
+        EXPECT_EQ(HasWildcard(row.path), strchr(row.is, 'w') != nullptr);
     }
 }
 
