@@ -1,6 +1,7 @@
 // Drives the program's dialogs from another process, as a user and the shell would: starts it with
 // an exact command line, reads what its windows show and closes them. One command per line on
-// stdin, one answer line on stdout; texts travel as hex of their code page 932 bytes. No command
+// stdin, one answer line on stdout; a command line travels as hex of its UTF-8 bytes, texts read
+// back as hex of their code page 932 bytes. No command
 // waits: the caller polls.
 #include <windows.h>
 #include <tlhelp32.h>
@@ -62,15 +63,18 @@ BOOL CALLBACK ListDialog(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
-// Starts the program with exactly "<exe>" followed by the tail, given as hex.
+// Starts the program with exactly "<exe>" followed by the tail, given as hex of its UTF-8 bytes.
 std::string Launch(const std::string& hex, const char* dir) {
-  std::string cmd = "\"" + g_exe + "\"";
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) cmd += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  STARTUPINFOA si = {};
+  std::string utf8 = "\"" + g_exe + "\"";
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  std::wstring cmd(utf8.size() + 1, L'\0'), wideDir(MAX_PATH, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &cmd[0], static_cast<int>(cmd.size()));
+  MultiByteToWideChar(CP_ACP, 0, dir, -1, &wideDir[0], MAX_PATH);
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir, &si, &pi))
-    return "err CreateProcessA " + std::to_string(GetLastError());
+  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, wideDir.c_str(), &si, &pi))
+    return "err CreateProcessW " + std::to_string(GetLastError());
   CloseHandle(pi.hThread);
   g_processes[pi.dwProcessId] = pi.hProcess;
   return "pid " + std::to_string(pi.dwProcessId);

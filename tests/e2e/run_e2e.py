@@ -140,7 +140,7 @@ class Session:
 
     def launch(self, tail):
         """Starts the program with the exact command line "<exe>" + tail."""
-        self.cmd("launch " + tail.encode("cp932").hex())
+        self.cmd("launch " + tail.encode("utf-8").hex())
 
     def windows(self):
         """The number of the program's processes, and its visible windows as the driver reads them."""
@@ -214,7 +214,17 @@ def make_files(d):
     cut = write(os.path.join(cut, "n" * (2042 - len(win_path(cut))) + ".bmp"), bmp)
     f["long"] = dict(MISSING, path=write(cut + "long", bmp))
     f["long_dbcs"] = dict(f["kanji"], path=write(os.path.join(d, *["表" * 80] * 13, "g.png"), png))
+    # Names code page 932 cannot hold, or holds only by likeness (é as e, ¥ as the separator 0x5C, ‾ as ~),
+    # each beside the file such a conversion would reach; every file of its own width.
+    for name, (width, shown) in dict(NAMES, **{n: (w, None) for n, w in NEIGHBOURS.items()}).items():
+        f[name] = {"path": write(os.path.join(d, "names", name), png[:16] + struct.pack(">I", width) + png[20:]),
+                   "caption": "%s - %s" % (shown, PLAIN), "name": shown, "scale": "%d × 17 Pixel" % width}
     return f
+
+
+NAMES = {"café.png": (31, "caf?.png"), "😀.png": (32, "?.png"), "𠮷.png": (33, "?.png"), "한국.png": (34, "??.png"),
+         "a¥b.png": (35, "a￥b.png"), "x‾y.png": (36, "x￣y.png")}
+NEIGHBOURS = {"a/b.png": 99, "x~y.png": 88, "cafe.png": 77}
 
 
 # Command lines: tail ({key} is that file's Windows path), then what the windows of the instances show,
@@ -286,7 +296,30 @@ def drops(s, f, count=500):
     check(memory[1] - memory[0] < 200, "%d KB more memory over %d drops" % (memory[1] - memory[0], count - 51))
 
 
-CASES = {"command_lines": command_lines, "drops": drops}
+def unicode_names(s, f):
+    """Each name of NAMES reaches its own file: plain and quoted on the command line, dropped first and
+    further; a neighbour's width would show in its place if a name were converted by likeness."""
+    p = {k: win_path(f[k]["path"]) for k in NAMES}
+    *plain, last = NAMES
+    for tail, keys in [(" %s \"%s\"" % (" ".join(p[k] for k in plain), p[last]), list(NAMES)),
+                       (' "%s"' % p["a¥b.png"], ["a¥b.png"]), (' "%s"' % p["café.png"], ["café.png"])]:
+        s.launch(tail)
+        wins = s.settle(len(keys), "command line %r" % tail)
+        for w, k in zip(wins, keys):
+            expect(w, f[k], "command line %r, %s" % (tail, k))
+        s.close(wins, ["ok"] * len(wins))
+    s.launch("")
+    dropped = ["a¥b.png", "café.png", "😀.png", "𠮷.png", "한국.png", "x‾y.png"]
+    (w,) = s.settle(1, "started without a file")
+    s.xdnd(w, *[f[k]["path"] for k in dropped])
+    s.shows(w, f[dropped[0]]["name"], "dropped")
+    wins = s.settle(len(dropped), "dropped")
+    for w, k in zip(wins, dropped):
+        expect(w, f[k], "dropped " + k)
+    s.close(wins, ["ok"] * len(wins))
+
+
+CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names}
 
 
 def main():
