@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""qvrc.exe under wine64 against Linux qvr: the same JSON, the shell's type name aside, for every shared
-test image and made file (qvrc.exe expands the folder patterns itself), then DOS device names beside
-patterns. Exit status 77 (skipped) without the test images or the Linux build."""
+"""qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
+for every shared test image and made file (qvrc.exe expands the folder patterns itself), then DOS
+device names beside patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -11,7 +11,8 @@ import subprocess
 import sys
 import tempfile
 
-from run_e2e import WINE, WINESERVER, wine_prefix, write
+from run_e2e import WINESERVER, wine_prefix, write
+from wine_build import choose
 
 SKIPPED = 77
 
@@ -56,9 +57,10 @@ def main():
                 dirs.sort()
                 patterns.append(os.path.relpath(folder, tmp) + "/*")
                 files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=lambda n: (n.encode().lower(), n.encode()))]
-        env = wine_prefix(tmp)
+        wine, (qvrc,) = choose(args.qvrc)
+        env = wine_prefix(tmp, wine)
 
-        status, windows = json_lines([WINE, args.qvrc, "--json", *patterns], tmp, env)
+        status, windows = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
         linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
         failures = ["exit status %d under Wine, %d on Linux" % (status, linux_status)] if status != linux_status else []
         if [w["path"] for w in windows] != files:
@@ -76,7 +78,7 @@ def main():
         for name in ("p00.png", "p01.png", "com1.png"):
             shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
         names = ["COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png", "co*.png"]
-        status, lines = json_lines([WINE, args.qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
+        status, lines = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
         seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
         unread = 0x30  # scale and colours unsupported
