@@ -29,10 +29,18 @@ def make_files(folder):
              "a.rif": b"\x00\x02\x00\x01" + struct.pack(">HH", 30, 40), "note.txt": b"text\n", "noext": b""}
     for name, data in files.items():
         write(os.path.join(folder, name), data)
+    # Sparse files past what 32 bits hold: 3 GiB (sign), 4 GiB (low word 0), 5 GiB + 3, and a JPEG whose
+    # frame header lies 1 MiB past 4 GiB, after zeros and `00 02`, where the jump over them lands. The
+    # body of its first segment is FF C0 over and over: a read 4 GiB early meets a frame, not zeros.
+    for ext, size in (("gif", 3 << 30), ("bmp", 4 << 30), ("png", (5 << 30) + 3)):
+        os.truncate(shutil.copy(os.path.join(folder, "a." + ext), os.path.join(folder, "big." + ext)), size)
+    jfif = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xfe\xff\xfe" + b"\xff\xc0" * 32766
+    with open(write(os.path.join(folder, "big.jpg"), jfif), "r+b") as f:
+        f.seek((1 << 32) + (1 << 20) - 2), f.write(b"\0\2\xff\xc0\0\x11\x08\1\x23\4\x56\3")
 
 
 def json_lines(command, cwd, env=None):
-    run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=600)
+    run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)  # a walk without end
     return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()]
 
 
@@ -63,6 +71,8 @@ def main():
         status, windows = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
         linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
         failures = ["exit status %d under Wine, %d on Linux" % (status, linux_status)] if status != linux_status else []
+        if [(l["width"], l["height"]) for l in linux if l["path"].endswith("big.jpg")] != [(0x456, 0x123)]:
+            failures.append("Linux qvr does not find big.jpg's frame header past 4 GiB")
         if [w["path"] for w in windows] != files:
             failures.append("qvrc.exe expanded the patterns to other paths or another order")
         for w, l in zip(windows, linux):
