@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""qvrc.exe under wine64 against Linux qvr: the same JSON, the shell's type name aside, for every shared
-test image and made file (qvrc.exe expands the folder patterns itself), then DOS device names beside
-patterns. Exit status 77 (skipped) without the test images or the Linux build."""
+"""qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
+for every shared test image and made file (qvrc.exe expands the folder patterns itself), then DOS
+device names beside patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -11,7 +11,8 @@ import subprocess
 import sys
 import tempfile
 
-from run_e2e import WINE, WINESERVER, wine_prefix, write
+from run_e2e import WINESERVER, wine_prefix, write
+from wine_build import choose
 
 SKIPPED = 77
 
@@ -28,10 +29,18 @@ def make_files(folder):
              "a.rif": b"\x00\x02\x00\x01" + struct.pack(">HH", 30, 40), "note.txt": b"text\n", "noext": b""}
     for name, data in files.items():
         write(os.path.join(folder, name), data)
+    # Sparse files past what 32 bits hold: 3 GiB (sign), 4 GiB (low word 0), 5 GiB + 3, and a JPEG whose
+    # frame header lies 1 MiB past 4 GiB, after zeros and `00 02`, where the jump over them lands. The
+    # body of its first segment is FF C0 over and over: a read 4 GiB early meets a frame, not zeros.
+    for ext, size in (("gif", 3 << 30), ("bmp", 4 << 30), ("png", (5 << 30) + 3)):
+        os.truncate(shutil.copy(os.path.join(folder, "a." + ext), os.path.join(folder, "big." + ext)), size)
+    jfif = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xfe\xff\xfe" + b"\xff\xc0" * 32766
+    with open(write(os.path.join(folder, "big.jpg"), jfif), "r+b") as f:
+        f.seek((1 << 32) + (1 << 20) - 2), f.write(b"\0\2\xff\xc0\0\x11\x08\1\x23\4\x56\3")
 
 
 def json_lines(command, cwd, env=None):
-    run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=600)
+    run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)  # a walk without end
     return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()]
 
 
@@ -56,11 +65,14 @@ def main():
                 dirs.sort()
                 patterns.append(os.path.relpath(folder, tmp) + "/*")
                 files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=lambda n: (n.encode().lower(), n.encode()))]
-        env = wine_prefix(tmp)
+        wine, (qvrc,) = choose(args.qvrc)
+        env = wine_prefix(tmp, wine)
 
-        status, windows = json_lines([WINE, args.qvrc, "--json", *patterns], tmp, env)
+        status, windows = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
         linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
         failures = ["exit status %d under Wine, %d on Linux" % (status, linux_status)] if status != linux_status else []
+        if [(l["width"], l["height"]) for l in linux if l["path"].endswith("big.jpg")] != [(0x456, 0x123)]:
+            failures.append("Linux qvr does not find big.jpg's frame header past 4 GiB")
         if [w["path"] for w in windows] != files:
             failures.append("qvrc.exe expanded the patterns to other paths or another order")
         for w, l in zip(windows, linux):
@@ -76,7 +88,7 @@ def main():
         for name in ("p00.png", "p01.png", "com1.png"):
             shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
         names = ["COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png", "co*.png"]
-        status, lines = json_lines([WINE, args.qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
+        status, lines = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
         seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
         unread = 0x30  # scale and colours unsupported

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the Windows program: what only its windows show. The 64-bit build runs under
-wine64 on a private Xvfb display, in one fresh Wine prefix for the whole run, started and read by the
-dialog driver (a Win32 helper) and fed real drops through XDND. Every wait is bounded; the exit
-status is 1 when a case fails. What the probe makes of each kind of file is compare_cli.py's part."""
+"""End-to-end tests of the Windows program: what only its windows show. The release build runs under
+Wine (wine_build.py) on a private Xvfb display, in one fresh Wine prefix for the whole run, started and
+read by the dialog driver (a Win32 helper) and fed real drops through XDND. Every wait is bounded; the
+exit status is 1 when a case fails. What the probe makes of each file is compare_cli.py's part."""
 import argparse
 import ctypes
 import os
@@ -17,8 +17,8 @@ import tempfile
 import threading
 import time
 
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+from wine_build import WINESERVER, choose
+
 FIELDS = ("caption", "name", "type", "size", "scale", "colors")
 PLAIN = "QVR Version 1.0"
 UNKNOWN = {"caption": PLAIN, "size": "??? Byte", "scale": "??? × ??? Pixel", "colors": "??? 色"}
@@ -64,19 +64,19 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def wine_prefix(tmp, display=None):
+def wine_prefix(tmp, wine, display=None):
     """Makes a fresh Wine prefix in tmp; returns the environment for it. A fresh prefix maps COM1 to
     the machine's first serial port, which may be its console: here every COM and LPT port leads to
     the FIFO tmp/port instead, which nobody writes."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINESERVER")}
     env.update(WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=", **({"DISPLAY": display} if display else {}))  # no installers
-    run(env, WINE, "wineboot", "-i", timeout=180)
+    run(env, wine, "wineboot", "-i", timeout=180)
     os.mkfifo(os.path.join(tmp, "port"))
     ports = "".join('"%s%d"="%s"\r\n' % (p, n, os.path.join(tmp, "port")) for p in ("COM", "LPT") for n in range(1, 10))
     reg = write(os.path.join(tmp, "ports.reg"), ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"
                                                  + ports).encode())
-    run(env, WINE, "regedit", "/s", win_path(reg))
+    run(env, wine, "regedit", "/s", win_path(reg))
     run(env, WINESERVER, "-w", timeout=120)
     return env
 
@@ -104,8 +104,9 @@ class Session:
     def start(self):
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)  # a free display of its own
-        self.env = wine_prefix(self.tmp, ":" + self.xvfb.stdout.readline().decode().strip())
-        self.driver = subprocess.Popen([WINE, self.args.driver, win_path(self.args.exe), win_path(self.dir)],
+        wine, (exe, driver) = choose(self.args.exe, self.args.driver)
+        self.env = wine_prefix(self.tmp, wine, ":" + self.xvfb.stdout.readline().decode().strip())
+        self.driver = subprocess.Popen([wine, driver, win_path(exe), win_path(self.dir)],
                                        env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL)
         threading.Thread(target=lambda: [*map(self.lines.put, self.driver.stdout), self.lines.put(b"")],
