@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
-for every shared test image and made file (qvrc.exe expands the folder patterns itself), then DOS
-device names beside patterns. Exit status 77 (skipped) without the test images or the Linux build."""
+for every shared test image and made file (qvrc.exe expands the folder patterns itself), then names
+code page 932 cannot hold as arguments, and DOS device names beside patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -11,7 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-from run_e2e import WINESERVER, wine_prefix, write
+from run_e2e import NAMES, NEIGHBOURS, WINESERVER, wine_prefix, write
 from wine_build import choose
 
 SKIPPED = 77
@@ -34,6 +34,10 @@ def make_files(folder):
     # body of its first segment is FF C0 over and over: a read 4 GiB early meets a frame, not zeros.
     for ext, size in (("gif", 3 << 30), ("bmp", 4 << 30), ("png", (5 << 30) + 3)):
         os.truncate(shutil.copy(os.path.join(folder, "a." + ext), os.path.join(folder, "big." + ext)), size)
+    # Names code page 932 cannot hold, beside the names a conversion by likeness would give.
+    png = open(os.path.join(folder, "a.png"), "rb").read()
+    for name, width in [(n, w) for n, (w, _) in NAMES.items()] + list(NEIGHBOURS.items()):
+        write(os.path.join(folder, "names", name), png[:16] + struct.pack(">I", width) + png[20:])
     jfif = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xfe\xff\xfe" + b"\xff\xc0" * 32766
     with open(write(os.path.join(folder, "big.jpg"), jfif), "r+b") as f:
         f.seek((1 << 32) + (1 << 20) - 2), f.write(b"\0\2\xff\xc0\0\x11\x08\1\x23\4\x56\3")
@@ -42,6 +46,17 @@ def make_files(folder):
 def json_lines(command, cwd, env=None):
     run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)  # a walk without end
     return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()]
+
+
+def differences(windows, linux):
+    """Where qvrc.exe's lines and qvr's differ, the shell's type names aside."""
+    found = [] if len(windows) == len(linux) else ["%d lines from qvrc.exe, %d from qvr" % (len(windows), len(linux))]
+    for w, l in zip(windows, linux):
+        for line in (w, l):
+            del line["typeName"], line["texts"]["type"]
+        if w != l:
+            found.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
+    return found
 
 
 def main():
@@ -75,12 +90,16 @@ def main():
             failures.append("Linux qvr does not find big.jpg's frame header past 4 GiB")
         if [w["path"] for w in windows] != files:
             failures.append("qvrc.exe expanded the patterns to other paths or another order")
-        for w, l in zip(windows, linux):
-            for line in (w, l):
-                del line["typeName"], line["texts"]["type"]
-            if w != l:
-                failures.append("%s:\n  qvrc.exe %s\n  qvr      %s" % (l["path"], w, l))
+        failures += differences(windows, linux)
         print("%d files compared" % len(windows))
+
+        # Each name as an argument reaches its own file, never the neighbour a conversion would name.
+        folder = os.path.join(tmp, "made", "names")
+        status, windows = json_lines([wine, qvrc, "--json", *NAMES], folder, env)
+        linux_status, linux = json_lines([args.qvr, "--json", *NAMES], folder)
+        if (status, linux_status) != (0, 0) or [l["width"] for l in linux] != [w for w, _ in NAMES.values()]:
+            failures.append("names as arguments: exit status %d under Wine, %d on Linux" % (status, linux_status))
+        failures += differences(windows, linux)
 
         # Devices show what the shell says of them and are never opened, named or matched; the
         # pattern beside them matches its two files.
