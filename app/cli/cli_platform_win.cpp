@@ -44,8 +44,8 @@ const char* GetCliArgument(int index, char* scratch, bool* exact)
 namespace {
 
 enum {
-    MATCH_BATCH = 128,                 // names sorted per pass over the folder
-    MATCH_NAME_SIZE = 3 * MAX_PATH,    // a found name in UTF-8: at most three bytes per UTF-16 unit
+    MATCH_BATCH = 128,              // names sorted per pass over the folder
+    MATCH_NAME_SIZE = 3 * MAX_PATH, // a found name in UTF-8: at most three bytes per UTF-16 unit
 };
 
 // The Unicode form of a UTF-8 path, into `wide` (WIDE_PATH_SIZE units). False when it has none.
@@ -170,10 +170,10 @@ uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
 
 size_t EncodeCp932(uint32_t codePoint, char bytes[2])
 {
+    if (codePoint > 0xFFFF)
+        return 0; // no character of code page 932 lies beyond the first plane
     wchar_t unit[2] = {static_cast<wchar_t>(codePoint), L'\0'};
     size_t units = 0;
-    if (codePoint > 0xFFFF)
-        return 0;
     size_t count = ShowWideCharacter(unit, bytes, &units);
-    return count == 1 && bytes[0] == '?' && codePoint != '?' ? 0 : count;
+    return count == 1 && bytes[0] == '?' ? 0 : count;
 }

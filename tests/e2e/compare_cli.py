@@ -45,7 +45,7 @@ def make_files(folder):
 
 def json_lines(command, cwd, env=None):
     run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)  # a walk without end
-    return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()]
+    return run.returncode, [json.loads(line) for line in run.stdout.decode("utf-8").splitlines()], run.stderr
 
 
 def differences(windows, linux):
@@ -83,8 +83,8 @@ def main():
         wine, (qvrc,) = choose(args.qvrc)
         env = wine_prefix(tmp, wine)
 
-        status, windows = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
-        linux_status, linux = json_lines([args.qvr, "--json", *files], tmp)
+        status, windows, _ = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
+        linux_status, linux, _ = json_lines([args.qvr, "--json", *files], tmp)
         failures = ["exit status %d under Wine, %d on Linux" % (status, linux_status)] if status != linux_status else []
         if [(l["width"], l["height"]) for l in linux if l["path"].endswith("big.jpg")] != [(0x456, 0x123)]:
             failures.append("Linux qvr does not find big.jpg's frame header past 4 GiB")
@@ -93,12 +93,15 @@ def main():
         failures += differences(windows, linux)
         print("%d files compared" % len(windows))
 
-        # Each name as an argument reaches its own file, never the neighbour a conversion would name.
-        folder = os.path.join(tmp, "made", "names")
-        status, windows = json_lines([wine, qvrc, "--json", *NAMES], folder, env)
-        linux_status, linux = json_lines([args.qvr, "--json", *NAMES], folder)
-        if (status, linux_status) != (0, 0) or [l["width"] for l in linux] != [w for w, _ in NAMES.values()]:
+        # Each name as an argument reaches its own file, never the neighbour a conversion would name;
+        # a missing one is named on the console as code page 932 can show it.
+        folder, names = os.path.join(tmp, "made", "names"), [*NAMES, "無い😀¥.png"]
+        status, windows, message = json_lines([wine, qvrc, "--json", *names], folder, env)
+        linux_status, linux, _ = json_lines([args.qvr, "--json", *names], folder)
+        if (status, linux_status) != (1, 1) or [l["width"] for l in linux] != [w for w, _ in NAMES.values()] + [0]:
             failures.append("names as arguments: exit status %d under Wine, %d on Linux" % (status, linux_status))
+        if message != "qvrc: 無い?￥.png: no such file\r\n".encode("cp932"):
+            failures.append("names as arguments: the message for a missing one reads %r" % message)
         failures += differences(windows, linux)
 
         # Devices show what the shell says of them and are never opened, named or matched; the
@@ -107,7 +110,7 @@ def main():
         for name in ("p00.png", "p01.png", "com1.png"):
             shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(tmp, "devices", name))
         names = ["COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif", "p0?.png", "co*.png"]
-        status, lines = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
+        status, lines, _ = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "devices"), env)
         seen = [(line["path"], line["flags"], line["fileSize"]) for line in lines]
         size = os.path.getsize(os.path.join(tmp, "made", "a.png"))
         unread = 0x30  # scale and colours unsupported
