@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
 for every shared test image and made file (qvrc.exe expands the folder patterns itself), then names
-code page 932 cannot hold as arguments, and DOS device names beside patterns. Exit status 77 (skipped) without the test images or the Linux build."""
+code page 932 cannot hold as arguments, and DOS device names beside patterns. Exit status 77
+(skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -11,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-from run_e2e import NAMES, NEIGHBOURS, WINESERVER, wine_prefix, write
+from run_e2e import NAMES, WINESERVER, wine_prefix, write, write_names
 from wine_build import choose
 
 SKIPPED = 77
@@ -34,13 +35,11 @@ def make_files(folder):
     # body of its first segment is FF C0 over and over: a read 4 GiB early meets a frame, not zeros.
     for ext, size in (("gif", 3 << 30), ("bmp", 4 << 30), ("png", (5 << 30) + 3)):
         os.truncate(shutil.copy(os.path.join(folder, "a." + ext), os.path.join(folder, "big." + ext)), size)
-    # Names code page 932 cannot hold, beside the names a conversion by likeness would give.
-    png = open(os.path.join(folder, "a.png"), "rb").read()
-    for name, width in [(n, w) for n, (w, _) in NAMES.items()] + list(NEIGHBOURS.items()):
-        write(os.path.join(folder, "names", name), png[:16] + struct.pack(">I", width) + png[20:])
     jfif = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xfe\xff\xfe" + b"\xff\xc0" * 32766
     with open(write(os.path.join(folder, "big.jpg"), jfif), "r+b") as f:
         f.seek((1 << 32) + (1 << 20) - 2), f.write(b"\0\2\xff\xc0\0\x11\x08\1\x23\4\x56\3")
+    with open(os.path.join(folder, "a.png"), "rb") as f:
+        write_names(os.path.join(folder, "names"), f.read())
 
 
 def json_lines(command, cwd, env=None):

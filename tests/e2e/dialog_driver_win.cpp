@@ -1,8 +1,7 @@
 // Drives the program's dialogs from another process, as a user and the shell would: starts it with
 // an exact command line, reads what its windows show and closes them. One command per line on
 // stdin, one answer line on stdout; a command line travels as hex of its UTF-8 bytes, texts read
-// back as hex of their code page 932 bytes. No command
-// waits: the caller polls.
+// back as hex of their code page 932 bytes. No command waits: the caller polls.
 #include <windows.h>
 #include <tlhelp32.h>
 

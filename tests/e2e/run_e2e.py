@@ -215,17 +215,25 @@ def make_files(d):
     cut = write(os.path.join(cut, "n" * (2042 - len(win_path(cut))) + ".bmp"), bmp)
     f["long"] = dict(MISSING, path=write(cut + "long", bmp))
     f["long_dbcs"] = dict(f["kanji"], path=write(os.path.join(d, *["表" * 80] * 13, "g.png"), png))
-    # Names code page 932 cannot hold, or holds only by likeness (é as e, ¥ as the separator 0x5C, ‾ as ~),
-    # each beside the file such a conversion would reach; every file of its own width.
-    for name, (width, shown) in dict(NAMES, **{n: (w, None) for n, w in NEIGHBOURS.items()}).items():
-        f[name] = {"path": write(os.path.join(d, "names", name), png[:16] + struct.pack(">I", width) + png[20:]),
-                   "caption": "%s - %s" % (shown, PLAIN), "name": shown, "scale": "%d × 17 Pixel" % width}
+    for name, path in write_names(os.path.join(d, "names"), png).items():
+        width, shown = NAMES[name]
+        f[name] = {"path": path, "caption": "%s - %s" % (shown, PLAIN), "name": shown, "scale": "%d × 17 Pixel" % width}
     return f
 
 
+# Names code page 932 cannot hold, or holds only by likeness (é as e, ¥ as the separator 0x5C, ‾ as ~): width,
+# shown name. Each has a neighbour such a conversion would reach; every file is of its own width.
 NAMES = {"café.png": (31, "caf?.png"), "😀.png": (32, "?.png"), "𠮷.png": (33, "?.png"), "한국.png": (34, "??.png"),
          "a¥b.png": (35, "a￥b.png"), "x‾y.png": (36, "x￣y.png")}
 NEIGHBOURS = {"a/b.png": 99, "x~y.png": 88, "cafe.png": 77}
+
+
+def write_names(folder, png):
+    """Writes the files of NAMES and NEIGHBOURS into folder, the PNG header `png` with each width; returns
+    the paths of NAMES."""
+    widths = dict(NEIGHBOURS, **{n: w for n, (w, _) in NAMES.items()})
+    paths = {n: write(os.path.join(folder, n), png[:16] + struct.pack(">I", w) + png[20:]) for n, w in widths.items()}
+    return {n: paths[n] for n in NAMES}
 
 
 # Command lines: tail ({key} is that file's Windows path), then what the windows of the instances show,
