@@ -17,9 +17,10 @@ wchar_t g_startWidePath[START_WIDE_PATH_SIZE];
 
 namespace {
 
-// The command line in both forms. Each UTF-16 unit becomes at most two bytes.
-wchar_t g_wideSpan[WIDE_PATH_SIZE];
+// The command line's code page 932 form (each UTF-16 unit becomes at most two bytes), and the
+// quoted path taken from its Unicode form.
 char g_commandLine[2 * WIDE_PATH_SIZE];
+wchar_t g_wideSpan[WIDE_PATH_SIZE];
 
 // Where the character at `from` of the command line's code page 932 form stands in the Unicode form.
 const wchar_t* WideAt(const wchar_t* wide, const char* from)
@@ -27,15 +28,15 @@ const wchar_t* WideAt(const wchar_t* wide, const char* from)
     return wide + WideLength(wide, static_cast<size_t>(from - g_commandLine));
 }
 
-// The Unicode characters that stand for the `length` bytes at `from` of the code page 932 form,
-// into g_wideSpan.
-const wchar_t* WideSpan(const wchar_t* wide, const char* from, size_t length)
+// Copies the Unicode characters that stand for the `length` bytes at `from` of the code page 932
+// form into `span`, which has room for them.
+const wchar_t* CopyWideSpan(const wchar_t* wide, const char* from, size_t length, wchar_t* span)
 {
     const wchar_t* start = WideAt(wide, from);
     size_t count = WideLength(start, length);
-    wmemcpy(g_wideSpan, start, count);
-    g_wideSpan[count] = L'\0';
-    return g_wideSpan;
+    wmemcpy(span, start, count);
+    span[count] = L'\0';
+    return span;
 }
 
 // Only a successful conversion whose both forms fit writes the start path. A pattern is never
@@ -74,11 +75,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd)
     StartCommand start;
     ParseCommandLine(SkipProgramName(g_commandLine), &start);
     if (start.quoted && start.path) {
-        StoreShortPath(WideSpan(wide, start.path, start.length));
+        StoreShortPath(CopyWideSpan(wide, start.path, start.length, g_wideSpan));
     } else if (start.path) {
         memcpy(g_startPath, start.path, start.length);
         g_startPath[start.length] = '\0';
-        wcscpy(g_startWidePath, WideSpan(wide, start.path, start.length));
+        CopyWideSpan(wide, start.path, start.length, g_startWidePath);
     }
     if (start.launch)
         LaunchNextInstance(WideAt(wide, start.rest));
