@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux tool and shows what QVR knows about the files given:
+# Installs what the Linux tool needs and nothing more, builds it and shows what QVR knows about
+# the files given:
 #   ./qvr.sh [--json] [PATH...]     (the repository's example image when no path is given)
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 
-"$root/tools/install-deps.sh" >&2
+"$root/tools/install-deps.sh" qvr >&2
 
-# Configure and build quietly; the log is shown only when something fails.
+# Configure once (ninja configures again by itself when a CMakeLists.txt changes) and build quietly;
+# the log is shown only when something fails.
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
-if ! (cd "$root" && cmake --preset native && cmake --build --preset native --target qvr) \
-    >"$log" 2>&1; then
+if ! (cd "$root" && { [ -f build/qvr/build.ninja ] || cmake --preset qvr; } &&
+      cmake --build --preset qvr) >"$log" 2>&1; then
   cat "$log" >&2
   echo "qvr.sh: the build failed" >&2
   exit 1
@@ -19,4 +21,4 @@ fi
 if [ $# -eq 0 ] || { [ $# -eq 1 ] && [ "$1" = --json ]; }; then
   set -- "$@" "$root/app/example/sample.png"
 fi
-exec "$root/build/native/bin/qvr" "$@"
+exec "$root/build/qvr/bin/qvr" "$@"

@@ -2,7 +2,7 @@
 # Installs what is missing, builds every target and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-deps.sh
+tools/install-deps.sh tests
 
 for preset in native native-asan win32 win64; do
   cmake --preset "$preset" >/dev/null
