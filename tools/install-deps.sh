@@ -59,7 +59,8 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_i386 = 1 ]; then
     as_root dpkg --add-architecture i386
   fi
   if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing ${#missing[@]} packages $why, with their dependencies: ${missing[*]}"
+    n="${#missing[@]} packages" && [ ${#missing[@]} = 1 ] && n="1 package"
+    echo "installing $n $why, with their dependencies: ${missing[*]}"
     apt_install() {
       as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
     }

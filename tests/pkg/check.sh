@@ -79,5 +79,28 @@ check "manual page footer names version $version" "^qvr $version " "$(tail -1 <<
 check "options in qvr --help and in the manual page" "$("$qvr" --help 2>&1 | grep -oE -- '--[a-z][a-z-]*' | sort -u)" \
   "$(sed -n '/^OPTIONS/,/^[A-Z]/p' <<<"$page" | grep -oE -- '--[a-z][a-z-]*' | sort -u)"
 
+# What ./qvr.sh would install on a machine that has nothing: stand-ins for the package tools record
+# it (all packages missing, no foreign architecture), and a failing cmake stops it after that.
+fake=$scratch/fake && mkdir -p "$fake/bin" "$fake/clone" && cp -r qvr.sh tools "$fake/clone/"
+for tool in bash sh env dirname basename mktemp rm grep cat; do ln -s "$(command -v $tool)" "$fake/bin/$tool"; done
+printf '#!/bin/sh\nexit 1\n' >"$fake/bin/dpkg-query"
+printf '#!/bin/sh\nexit 0\n' >"$fake/bin/dpkg"
+printf '#!/bin/sh\nexit 1\n' >"$fake/bin/cmake"
+printf '#!/bin/sh\necho "$*" >>"%s/apt.log"\n' "$fake" >"$fake/bin/apt-get"
+printf '#!/bin/sh\necho 0\n' >"$fake/bin/id"
+chmod +x "$fake/bin/"*
+said=$(PATH=$fake/bin "$fake/clone/qvr.sh" 2>&1 >/dev/null || true)
+asked=$(grep -o 'install .*' "$fake/apt.log" 2>/dev/null | tr ' ' '\n' | grep -v '^-' | tail -n +2 | sort | tr '\n' ' ')
+check "qvr.sh installs the Linux tool's build needs, says so first, nothing for the tests" \
+  "cmake g++ libglib2.0-dev ninja-build pkg-config shared-mime-info |installing 6 packages to build and run the Linux tool qvr" \
+  "$asked|$(head -1 <<<"$said" | cut -d, -f1)"
+printf '#!/bin/sh\necho 1000\n' >"$fake/bin/id" && rm -f "$fake/apt.log"
+said=$(PATH=$fake/bin "$fake/clone/qvr.sh" 2>&1 >/dev/null; echo "exit $?")
+check "qvr.sh without root or sudo names the packages and stops" \
+  "^As root: apt-get install --no-install-recommends g\+\+ cmake ninja-build pkg-config libglib2.0-dev shared-mime-info.exit 1$" \
+  "$(tail -2 <<<"$said" | paste -sd ' ')$([ -e "$fake/apt.log" ] && echo ' but apt-get ran')"
+check "test.sh installs the tests' needs too: Wine for i386, both MinGW compilers, GoogleTest" 4 \
+  "$(tools/install-deps.sh --list tests | grep -cxE 'wine32:i386|g\+\+-mingw-w64-(i686|x86-64)|libgtest-dev')"
+
 [ "$failures" -eq 0 ] || { echo "pkg: $failures check(s) failed"; exit 1; }
 echo "pkg: all checks passed"
