@@ -204,7 +204,7 @@ int main(int argc, char** argv)
         bool exact = true;
         const char* argument = GetCliArgument(i, scratch, &exact);
         if (ReadCliArgument(&options, argument))
-            ForEachCliPath(argument, exact, ReportPath, &run);
+            ForEachCliPath(argument, exact, false, ReportPath, &run);
     }
     return FinishOutput(&out, run.status);
 }

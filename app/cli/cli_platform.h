@@ -4,6 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 struct ImageInfo;
 
@@ -28,9 +32,49 @@ int OpenCliArguments(int argc, char** argv);
 const char* GetCliArgument(int index, char* scratch, bool* exact);
 
 // Calls `visit` for each path that a path argument stands for, in order; `probe` false means
-// the path is to be reported as a missing file without being probed.
+// the path is to be reported as a missing file without being probed. A pattern (Windows) stands
+// for the files of its folder that match, in name order (CompareCliNames), and with `folders` also
+// for the folders that match, which the walk of -r then takes.
 typedef void (*CliPathVisitor)(void* context, const char* path, bool probe);
-void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void* context);
+void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisitor visit, void* context);
 
-// Probes the file that `path` (in the name encoding) names, as ProbeImageFile does.
+// Probes the file that `path` (in the name encoding) names, as ProbeImageFile does. Several
+// threads may probe at once, each its own path.
 int ProbeCliPath(ImageInfo* info, const char* path);
+
+// Folders, for the walk of -r.
+extern const char g_cliPathSeparator[]; // put between a folder and a name: "/", "\\"
+extern const size_t g_cliPathLimit;     // bytes of the longest path (name encoding) the probe takes
+
+// True when `path` names a folder, through a link too (an argument is taken as the user named it).
+bool IsCliFolder(const char* path);
+
+struct CliFolderEntry {
+    std::string name; // in the name encoding
+    bool descend;     // a folder of its own: not a link, junction or other reparse point
+};
+
+// Reads the entries of `folder`, without "." and "..", in the order the system gives them. False
+// when the folder cannot be read, with `reason` saying why in a few plain words.
+bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason);
+
+// Threads of a batch: one lock, conditions to wait on under it, and threads run to their end.
+enum CliCondition {
+    CLI_WORK_READY,   // an item waits for a prober, or the batch ends
+    CLI_RESULT_READY, // a prober finished an item
+    CLI_CONDITIONS,
+};
+void LockCliBatch();
+void UnlockCliBatch();
+void WaitCliBatch(int condition); // with the lock held; released while waiting
+void WakeCliBatch(int condition, bool all);
+bool StartCliThread(void (*run)(void* context), void* context); // false when none could start
+void JoinCliThreads();                                           // waits for every thread started
+
+// Ctrl+C (and on Linux SIGTERM and SIGHUP) from now on only sets a flag that CliInterrupted reads,
+// and writing to an output whose reader has gone fails with an error rather than ending the process.
+void WatchCliInterrupts();
+bool CliInterrupted();
+bool IsCliOutputGone(int error); // a failed write's errno says the reader went away
+bool IsCliTerminal(FILE* stream);
+uint64_t CliMilliseconds(); // a clock that only moves forward

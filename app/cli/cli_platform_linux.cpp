@@ -27,7 +27,7 @@ const char* GetCliArgument(int index, char*, bool* exact)
     return g_arguments[index];
 }
 
-void ForEachCliPath(const char* argument, bool, CliPathVisitor visit, void* context)
+void ForEachCliPath(const char* argument, bool, bool, CliPathVisitor visit, void* context)
 {
     visit(context, argument, true);
 }

@@ -62,25 +62,10 @@ struct MatchBatch {
     bool more; // a matching name was left for the next pass
 };
 
-// Name order: ASCII letters in either case alike, the bytes deciding between such names. On UTF-8
-// this is the order of the characters' code points.
-int CompareNames(const char* a, const char* b)
-{
-    for (size_t i = 0;; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        x = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + 32 : x);
-        y = static_cast<unsigned char>(y >= 'A' && y <= 'Z' ? y + 32 : y);
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return std::strcmp(a, b);
-    }
-}
-
 void AddToBatch(MatchBatch* batch, const char* name)
 {
     int at = batch->count;
-    while (at > 0 && CompareNames(name, batch->names[batch->order[at - 1]]) < 0)
+    while (at > 0 && CompareCliNames(name, batch->names[batch->order[at - 1]]) < 0)
         --at;
     int slot = batch->count; // until the batch is full, slots fill in turn
     if (batch->count == MATCH_BATCH) {
@@ -111,7 +96,7 @@ void FindMatches(const wchar_t* pattern, const char* namePattern, const char* af
         found.cFileName[MAX_PATH - 1] = L'\0';
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0 &&
-            MatchesPattern(name, namePattern) && (!after || CompareNames(name, after) > 0))
+            MatchesPattern(name, namePattern) && (!after || CompareCliNames(name, after) > 0))
             AddToBatch(batch, name);
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -119,7 +104,7 @@ void FindMatches(const wchar_t* pattern, const char* namePattern, const char* af
 
 } // namespace
 
-void ForEachCliPath(const char* argument, bool exact, CliPathVisitor visit, void* context)
+void ForEachCliPath(const char* argument, bool exact, bool, CliPathVisitor visit, void* context)
 {
     static wchar_t pattern[WIDE_PATH_SIZE];
     if (!exact || !ToWide(argument, pattern) || !HasWildcard(pattern)) {

@@ -305,3 +305,16 @@ size_t FolderPartLength(const char* path)
     }
     return folder;
 }
+
+int CompareCliNames(const char* a, const char* b)
+{
+    for (size_t i = 0;; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        x = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + 32 : x);
+        y = static_cast<unsigned char>(y >= 'A' && y <= 'Z' ? y + 32 : y);
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return std::strcmp(a, b);
+    }
+}

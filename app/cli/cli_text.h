@@ -80,3 +80,8 @@ bool MatchesPattern(const char* name, const char* pattern);
 // The length of the folder part of a UTF-8 path: up to and including its last '\\', '/' or
 // drive colon.
 size_t FolderPartLength(const char* path);
+
+// The order in which a pattern's matches and a folder's entries are taken: ASCII letters in either
+// case alike, the bytes deciding between such names. On UTF-8 this is the order of the
+// characters' code points. Negative, 0 or positive, as strcmp.
+int CompareCliNames(const char* a, const char* b);
