@@ -9,7 +9,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 const char g_cliProgramName[] = "qvrc";
 const char g_cliUsagePaths[] =
@@ -44,104 +47,93 @@ const char* GetCliArgument(int index, char* scratch, bool* exact)
 namespace {
 
 enum {
-    MATCH_BATCH = 128,              // names sorted per pass over the folder
-    MATCH_NAME_SIZE = 3 * MAX_PATH, // a found name in UTF-8: at most three bytes per UTF-16 unit
+    NAME_SIZE = 3 * MAX_PATH + 2, // a found name in UTF-8: at most three bytes per UTF-16 unit
 };
 
-// The Unicode form of a UTF-8 path, into `wide` (WIDE_PATH_SIZE units). False when it has none.
-bool ToWide(const char* path, wchar_t* wide)
+// The Unicode form of a UTF-8 path. False when it has none (not valid UTF-8, a lone surrogate's
+// bytes among them).
+bool ToWide(const char* path, std::wstring* wide)
 {
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, WIDE_PATH_SIZE) > 0;
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (units <= 0)
+        return false;
+    wide->resize(static_cast<size_t>(units));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &(*wide)[0], units) == units;
 }
 
-// The next names of one pattern, in name order: the smallest MATCH_BATCH names after `after`.
-struct MatchBatch {
-    char names[MATCH_BATCH][MATCH_NAME_SIZE];
-    int order[MATCH_BATCH]; // slots of `names`, in name order
-    int count;
-    bool more; // a matching name was left for the next pass
-};
-
-void AddToBatch(MatchBatch* batch, const char* name)
+// The name of a search result in UTF-8, false for "." and "..".
+bool FoundName(WIN32_FIND_DATAW* found, char name[NAME_SIZE])
 {
-    int at = batch->count;
-    while (at > 0 && CompareCliNames(name, batch->names[batch->order[at - 1]]) < 0)
-        --at;
-    int slot = batch->count; // until the batch is full, slots fill in turn
-    if (batch->count == MATCH_BATCH) {
-        batch->more = true; // this name or the largest waits for the next pass
-        if (at == MATCH_BATCH)
-            return;
-        slot = batch->order[--batch->count];
-    }
-    std::memmove(batch->order + at + 1, batch->order + at, static_cast<size_t>(batch->count - at) * sizeof *batch->order);
-    batch->order[at] = slot;
-    std::memcpy(batch->names[slot], name, std::strlen(name) + 1);
-    ++batch->count;
+    found->cFileName[MAX_PATH - 1] = L'\0';
+    const wchar_t* wide = found->cFileName;
+    return !(wide[0] == L'.' && (wide[1] == L'\0' || (wide[1] == L'.' && wide[2] == L'\0'))) &&
+           EncodeUtf16(wide, name, NAME_SIZE);
 }
 
-// Fills `batch` with the files of the pattern's folder whose long names match and come after
-// `after` (all when null). The search also matches short (8.3) names, so each long name is
-// tested once more.
-void FindMatches(const wchar_t* pattern, const char* namePattern, const char* after, MatchBatch* batch)
+// The file search's own case folding: the system's uppercase table, one unit at a time.
+uint32_t FoldSearchCase(uint32_t unit)
 {
-    batch->count = 0;
-    batch->more = false;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        char name[MATCH_NAME_SIZE];
-        found.cFileName[MAX_PATH - 1] = L'\0';
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0 &&
-            MatchesPattern(name, namePattern) && (!after || CompareCliNames(name, after) > 0))
-            AddToBatch(batch, name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    wchar_t in = static_cast<wchar_t>(unit), out = in;
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1);
+    return out;
+}
+
+bool SortsBefore(const std::string& a, const std::string& b)
+{
+    return CompareCliNames(a.c_str(), b.c_str()) < 0;
 }
 
 } // namespace
 
-void ForEachCliPath(const char* argument, bool exact, bool, CliPathVisitor visit, void* context)
+void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisitor visit, void* context)
 {
-    static wchar_t pattern[WIDE_PATH_SIZE];
-    if (!exact || !ToWide(argument, pattern) || !HasWildcard(pattern)) {
+    std::wstring pattern;
+    if (!exact || !ToWide(argument, &pattern) || !HasWildcard(pattern.c_str())) {
         visit(context, argument, exact);
         return;
     }
-    // Only the last component is a pattern; one in a folder name matches nothing. Names come in
-    // batches, each pass over the folder taking the next ones in name order.
+    // Only the last component is a pattern; one in a folder name matches nothing. The folder is
+    // searched once and its matches sorted here. The search also matches short (8.3) names, so
+    // each long name is tested once more.
     size_t folderLength = FolderPartLength(argument);
-    bool searchable = !std::memchr(argument, '*', folderLength) && !std::memchr(argument, '?', folderLength);
-    static char path[CLI_ARGUMENT_SIZE + MATCH_NAME_SIZE];
-    static MatchBatch batch;
-    std::memcpy(path, argument, folderLength);
-    batch.more = searchable;
-    bool matched = false;
-    for (const char* after = nullptr; batch.more; after = path + folderLength) {
-        FindMatches(pattern, argument + folderLength, after, &batch);
-        for (int i = 0; i < batch.count; ++i) {
-            const char* name = batch.names[batch.order[i]];
-            std::memcpy(path + folderLength, name, std::strlen(name) + 1);
-            visit(context, path, true);
-            matched = true;
-        }
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = std::memchr(argument, '*', folderLength) || std::memchr(argument, '?', folderLength)
+                        ? INVALID_HANDLE_VALUE
+                        : FindFirstFileW(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            char name[NAME_SIZE];
+            if ((folders || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) && FoundName(&found, name) &&
+                MatchesPattern(name, argument + folderLength, FoldSearchCase))
+                names.push_back(name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
     }
-    if (!matched)
+    if (names.empty()) {
         visit(context, argument, false);
+        return;
+    }
+    std::sort(names.begin(), names.end(), SortsBefore);
+    std::string path(argument, folderLength);
+    for (const std::string& name : names) {
+        path.replace(folderLength, std::string::npos, name);
+        visit(context, path.c_str(), true);
+    }
 }
 
 int ProbeCliPath(ImageInfo* info, const char* path)
 {
-    static wchar_t widePath[WIDE_PATH_SIZE];
-    static char shown[2 * WIDE_PATH_SIZE];
-    if (!ToWide(path, widePath) || !ShowWideText(widePath, shown, sizeof shown)) {
+    // Both forms live on the heap, sized to the path: several threads probe at once.
+    std::wstring widePath;
+    std::vector<char> shown;
+    if (ToWide(path, &widePath))
+        shown.resize(2 * widePath.size());
+    if (shown.empty() || !ShowWideText(widePath.c_str(), shown.data(), shown.size())) {
         BuildMissingFileRecord(info);
         return 0;
     }
-    return ProbeWideFile(info, shown, widePath);
+    return ProbeWideFile(info, shown.data(), widePath.c_str());
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)

@@ -182,19 +182,6 @@ bool IsLayoutControl(uint32_t c)
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-char ToLowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The length of the UTF-8 character at `text`; a byte that starts none counts alone.
-size_t CharacterLength(const char* text)
-{
-    uint32_t codePoint;
-    bool valid;
-    return DecodeCharacter(text, TEXT_UTF8, &codePoint, &valid);
-}
-
 } // namespace
 
 size_t DecodeCharacter(const char* text, int encoding, uint32_t* codePoint, bool* valid)
@@ -266,34 +253,106 @@ void PutTerminalText(TextOutput* out, const char* text, int encoding, int termin
     }
 }
 
-bool MatchesPattern(const char* name, const char* pattern)
+namespace {
+
+// A place in UTF-8 text counted in UTF-16 units: `low` is set between the two halves of a
+// character beyond the first plane.
+struct UnitPlace {
+    const char* at;
+    bool low;
+};
+
+// The three bytes of a lone surrogate (see EncodeUtf16), which DecodeCharacter rejects.
+bool IsSurrogateBytes(const unsigned char* text)
+{
+    return text[0] == 0xED && text[1] >= 0xA0 && text[1] <= 0xBF && (text[2] & 0xC0) == 0x80;
+}
+
+// The unit at `place` (0 at the end) and the place after it; a byte that starts no character
+// counts as one unit, U+FFFD.
+uint32_t NextUnit(UnitPlace* place)
+{
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(place->at);
+    if (text[0] < 0x80) {
+        place->at += text[0] != 0;
+        return text[0];
+    }
+    if (IsSurrogateBytes(text)) {
+        place->at += 3;
+        return 0xD000u | (text[1] & 0x3Fu) << 6 | (text[2] & 0x3Fu);
+    }
+    uint32_t c;
+    bool valid;
+    size_t length = DecodeCharacter(place->at, TEXT_UTF8, &c, &valid);
+    if (c < 0x10000) {
+        place->at += length;
+        return c;
+    }
+    place->low = !place->low;
+    if (place->low)
+        return 0xD800 + ((c - 0x10000) >> 10);
+    place->at += length;
+    return 0xDC00 + (c & 0x3FF);
+}
+
+uint32_t FoldUnit(uint32_t unit, CaseFold fold)
+{
+    if (unit < 0x80)
+        return unit >= 'a' && unit <= 'z' ? unit - 32 : unit;
+    return unit >= 0xD800 && unit <= 0xDFFF ? unit : fold(unit);
+}
+
+} // namespace
+
+bool MatchesPattern(const char* name, const char* pattern, CaseFold fold)
 {
     // Greedy, going back to the last '*' on a mismatch: enough, since a later '*' can always
     // take over what an earlier one would have to give up.
-    const char* starPattern = nullptr;
-    const char* starName = nullptr;
-    while (*name != '\0') {
-        size_t nameLength = CharacterLength(name);
-        size_t patternLength = *pattern ? CharacterLength(pattern) : 0;
-        if (*pattern == '*') {
-            starPattern = ++pattern;
-            starName = name;
-        } else if (*pattern == '?' || (patternLength == nameLength &&
-                                       (patternLength == 1 ? ToLowerAscii(*pattern) == ToLowerAscii(*name)
-                                                           : std::memcmp(pattern, name, nameLength) == 0))) {
-            name += nameLength;
-            pattern += patternLength;
-        } else if (starPattern) {
-            starName += CharacterLength(starName);
-            name = starName;
-            pattern = starPattern;
+    UnitPlace at = {name, false}, mask = {pattern, false};
+    UnitPlace starName = at, starMask = mask;
+    bool star = false;
+    for (;;) {
+        UnitPlace nextName = at, nextMask = mask;
+        uint32_t n = NextUnit(&nextName);
+        if (n == 0)
+            break;
+        uint32_t m = NextUnit(&nextMask);
+        if (m == '*') {
+            star = true;
+            mask = starMask = nextMask;
+            starName = at;
+        } else if (m == '?' || (m != 0 && FoldUnit(m, fold) == FoldUnit(n, fold))) {
+            at = nextName;
+            mask = nextMask;
+        } else if (star) {
+            NextUnit(&starName);
+            at = starName;
+            mask = starMask;
         } else {
             return false;
         }
     }
-    while (*pattern == '*')
-        ++pattern;
-    return *pattern == '\0';
+    while (*mask.at == '*' || *mask.at == '.')
+        ++mask.at;
+    return *mask.at == '\0';
+}
+
+bool EncodeUtf16(const wchar_t* units, char* bytes, size_t capacity)
+{
+    size_t length = 0;
+    for (; *units != 0; ++units) {
+        uint32_t c = static_cast<uint32_t>(*units) & 0xFFFF;
+        if (c >= 0xD800 && c <= 0xDBFF && (units[1] & 0xFC00) == 0xDC00)
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(*++units) & 0x3FF);
+        char character[4];
+        size_t count = static_cast<size_t>(EncodeUtf8(character, c) - character); // a lone surrogate too
+        if (capacity - length <= count)
+            return false;
+        std::memcpy(bytes + length, character, count);
+        length += count;
+    }
+    bytes[length] = '\0';
+    return true;
 }
 
 size_t FolderPartLength(const char* path)

@@ -73,9 +73,21 @@ void PutJsonHex(TextOutput* out, const char* text);
 // character the code page does not hold.
 void PutTerminalText(TextOutput* out, const char* text, int encoding, int terminalEncoding);
 
-// True when `name` matches `pattern`: '*' any run of characters, '?' exactly one, ASCII letters
-// in either case. Both are UTF-8: a character of several bytes is one character.
-bool MatchesPattern(const char* name, const char* pattern);
+// The platform's case folding of one UTF-16 unit above ASCII, as its file-name search folds it.
+typedef uint32_t (*CaseFold)(uint32_t unit);
+
+// True when `name` matches `pattern` as the system's file search matches a long name, both in
+// UTF-8 and taken as the UTF-16 units the system sees: '*' any run of units, '?' exactly one (a
+// character beyond the first plane is two), any other unit the same once folded (ASCII here,
+// the rest by `fold`), and once the name is used up, what is left of the pattern may be dots and
+// stars ("*.*" matches "README", "a.*" matches "a").
+bool MatchesPattern(const char* name, const char* pattern, CaseFold fold);
+
+// The UTF-8 form of UTF-16 text (`units` zero-terminated, one unit per element) in `bytes`
+// (capacity bytes, terminator included); false when it does not fit. A lone surrogate gets the
+// three bytes of its code point, which no UTF-8 reader takes: such a name never turns into
+// another file's name, and it reaches no file.
+bool EncodeUtf16(const wchar_t* units, char* bytes, size_t capacity);
 
 // The length of the folder part of a UTF-8 path: up to and including its last '\\', '/' or
 // drive colon.

@@ -8,6 +8,8 @@
 #include "cli_text.h"
 #include "test_files.h"
 
+#include <clocale>
+#include <cwctype>
 #include <regex>
 
 namespace {
@@ -181,8 +183,8 @@ TEST(Qvr, ManyPathsInOrder)
 
 // qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?',
 // and so does a character the code page does not hold; ¥ and ‾ become full-width, never ASCII. The output buffer
-// is small enough to be flushed midway. Names and patterns are UTF-8: a character of several bytes is one character.
-TEST(CliText, CodePage932ConsoleAndPatterns)
+// is small enough to be flushed midway.
+TEST(CliText, CodePage932Console)
 {
     // At the end bytes no character starts with, and a lead byte without its trail byte.
     const std::string text = "画像 × 表\xB1\x1B[0m\x7F" + std::string(100, '\t') + "\x80\xA0\xFD\x81\x20\x82";
@@ -195,11 +197,53 @@ TEST(CliText, CodePage932ConsoleAndPatterns)
     EXPECT_TRUE(FlushOutput(&out));
     fclose(stream);
     EXPECT_EQ(written, "画像 × 表\xB1?[0m?" + std::string(100, '?') + "???? ?" + "a￥b￣c表\xB1???");
+}
+
+// The re-check of a pattern's matches, with the case folding of the C.UTF-8 locale standing in for the system's
+// table: units of UTF-16 as the system's search sees them, folded one by one, never beyond the first plane.
+uint32_t FoldAsLocale(uint32_t unit)
+{
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return static_cast<uint32_t>(towupper_l(static_cast<wint_t>(unit), locale));
+}
+
+TEST(CliText, PatternsMatchAsTheSystemSearchDoes)
+{
+    const char lone[] = "\xED\xA0\x80"; // a lone surrogate's bytes, as a found name carries them
     for (auto [name, pattern, matches] : {std::tuple{"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
              {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true},
              {"abxc", "a*b", false}, {"x", "x*", true}, {u8"画像.png", u8"?像.png", true}, {u8"画像.png", "?.png", false},
-             {u8"\U0001F600.png", "?.png", true}, {u8"画.png", u8"\xE7*", false}, {u8"É.png", u8"é.png", false}})
-        EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << " " << pattern;
+             {u8"画.png", u8"\xE7*", false},
+             // Letters beyond ASCII fold; a character beyond the first plane is two units that never fold.
+             {u8"é.png", u8"É*.png", true}, {u8"ñ.png", u8"Ñ*", true}, {u8"ÑANDÚ.PNG", u8"ñandú.png", true},
+             {u8"Σ.png", u8"σ.png", true}, {u8"ß.png", "SS.png", false}, {u8"\U00010428.png", u8"\U00010400.png", false},
+             {u8"\U0001F600.png", "??.png", true}, {u8"\U0001F600.png", "?.png", false}, {u8"\U0001F600.png", "???.png", false},
+             {u8"\U0001F601", u8"\U0001F600", false}, {u8"a\U0001F600\U0001F601b", "a*?b", true},
+             {u8"\U0001F600\U0001F601", u8"\U0001F600?", false}, {lone, "?", true}, {lone, "??", false},
+             // Once the name is used up, dots and stars are left over: "*.*" is everything.
+             {"README", "*.*", true}, {"a", "a.*", true}, {"a", "a.", true}, {"ab", "a.*", false}, {"a", "a?", false},
+             {"a.b", "*.*", true}, {"a", "*.?", false}})
+        EXPECT_EQ(MatchesPattern(name, pattern, FoldAsLocale), matches) << name << " " << pattern;
+}
+
+// Found names: UTF-16 in, UTF-8 out; a lone surrogate keeps bytes of its own that no UTF-8 reader takes.
+TEST(CliText, FoundNamesInUtf8)
+{
+    for (auto [units, utf8] : {std::pair{L"a.png", "a.png"}, {L"\x753B\x00E9", u8"画é"}, {L"\xD83D\xDE00", u8"\U0001F600"},
+             {L"a\xD800" L".png", "a\xED\xA0\x80.png"}, {L"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD"}}) {
+        char bytes[16];
+        ASSERT_TRUE(EncodeUtf16(units, bytes, sizeof bytes)) << utf8;
+        EXPECT_EQ(std::string(bytes), utf8);
+        EXPECT_EQ(IsValidText(bytes, TEXT_UTF8), std::strchr(utf8, '\xED') == nullptr) << utf8;
+    }
+    char bytes[8];
+    EXPECT_TRUE(EncodeUtf16(L"abcdefg", bytes, 8));
+    EXPECT_FALSE(EncodeUtf16(L"abcdefgh", bytes, 8));
+    EXPECT_FALSE(EncodeUtf16(L"abcdef\x00E9", bytes, 8)); // a character is never cut
+}
+
+TEST(CliText, FolderParts)
+{
     for (auto [path, folder] : {std::pair{"dir\\sub/*.png", 8u}, {"C:*.png", 2u}, {u8"ā\\*", 3u}, {u8"画像\\表\\*", 11u}})
         EXPECT_EQ(FolderPartLength(path), folder) << path;
 }

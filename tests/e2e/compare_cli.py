@@ -58,6 +58,26 @@ def differences(windows, linux):
     return found
 
 
+def name_order(names):
+    """The order of a pattern's matches and of a folder's entries: ASCII letters in either case alike, then bytes."""
+    return sorted(names, key=lambda n: (n.encode().lower(), n.encode()))
+
+
+def check_patterns(wine, qvrc, folder, env, png):
+    """A pattern stands for what the system's search matches by the long name: letters beyond ASCII in either
+    case, `?` one UTF-16 unit (two for a character beyond the first plane), "*.*" every name; what only a short
+    (8.3) name matched (abc.html for *.htm) is dropped. One folder read per pattern, in name order."""
+    names = ["é.png", "ñ.png", "😀.png", "Noext", "abc.html", "Ab.gif"]
+    for name in names:
+        write(os.path.join(folder, name), png)
+    cases = [("É*.png", ["é.png"]), ("Ñ*", ["ñ.png"]), ("??.png", ["😀.png"]), ("?.png", ["é.png", "ñ.png"]),
+             ("*.htm", ["*.htm"]), ("*.*", name_order(names)), ("aB.*", ["Ab.gif"])]
+    status, lines, _ = json_lines([wine, qvrc, "--json", *[p for p, _ in cases]], folder, env)
+    want = [path for _, paths in cases for path in paths]
+    got = [line["path"] for line in lines]
+    return [] if (status, got) == (1, want) else ["patterns: exit status %d, %s; expected 1, %s" % (status, got, want)]
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("qvrc", "qvr", "testdata"):
@@ -78,7 +98,7 @@ def main():
             for folder, dirs, names in os.walk(os.path.join(tmp, top), followlinks=True):
                 dirs.sort()
                 patterns.append(os.path.relpath(folder, tmp) + "/*")
-                files += [os.path.relpath(folder, tmp) + "/" + n for n in sorted(names, key=lambda n: (n.encode().lower(), n.encode()))]
+                files += [os.path.relpath(folder, tmp) + "/" + n for n in name_order(names)]
         wine, (qvrc,) = choose(args.qvrc)
         env = wine_prefix(tmp, wine)
 
@@ -102,6 +122,10 @@ def main():
         if message != "qvrc: 無い?￥.png: no such file\r\n".encode("cp932"):
             failures.append("names as arguments: the message for a missing one reads %r" % message)
         failures += differences(windows, linux)
+
+        os.mkdir(os.path.join(tmp, "patterns"))
+        with open(os.path.join(tmp, "made", "a.png"), "rb") as f:
+            failures += check_patterns(wine, qvrc, os.path.join(tmp, "patterns"), env, f.read())
 
         # Devices show what the shell says of them and are never opened, named or matched; the
         # pattern beside them matches its two files.
