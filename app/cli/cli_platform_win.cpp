@@ -10,7 +10,10 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <io.h>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,223 @@ int ProbeCliPath(ImageInfo* info, const char* path)
         return 0;
     }
     return ProbeWideFile(info, shown.data(), widePath.c_str());
+}
+
+// Folders and the walk.
+
+const char g_cliPathSeparator[] = "\\";
+// Without the \\?\ prefix (which the probe refuses, like every device path) the system takes a
+// path of MAX_PATH - 1 UTF-16 units, at most three UTF-8 bytes each. A longer path cannot be
+// taken; within this one the system decides, and reports what it cannot reach as not found.
+const size_t g_cliPathLimit = 3 * (MAX_PATH - 1);
+
+namespace {
+
+// A path that names no folder whatever is there: a device, a pipe or a pattern, never opened.
+bool NamesNoFolder(const wchar_t* path)
+{
+    return NamesDosDevice(path) || InDeviceNamespace(path) || InPipeShare(path) || HasWildcard(path);
+}
+
+// What a failed search of a folder means, in the words the C runtimes use.
+const char* FolderError(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return "Permission denied";
+    case ERROR_DIRECTORY:
+        return "Not a directory";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "File name too long";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+bool IsCliFolder(const char* path)
+{
+    std::wstring wide;
+    if (!ToWide(path, &wide) || NamesNoFolder(wide.c_str()))
+        return false;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    // A link or junction that the user named: what it leads to decides.
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool folder = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) &&
+                  (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(handle);
+    return folder;
+}
+
+bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason)
+{
+    std::wstring pattern;
+    if (!ToWide(folder, &pattern) || NamesNoFolder(pattern.c_str())) {
+        *reason = "No such file or directory";
+        return false;
+    }
+    pattern.pop_back(); // the terminator
+    wchar_t last = pattern.empty() ? L'\\' : pattern.back();
+    bool drive = pattern.size() == 2 && last == L':'; // "C:" is the drive's current folder
+    pattern += last == L'\\' || last == L'/' || drive ? L"*" : L"\\*";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_NO_MORE_FILES;
+    // A drive's root has no "." or "..": when it is empty, nothing at all is found.
+    if (error == ERROR_FILE_NOT_FOUND) {
+        pattern.resize(pattern.size() - 1);
+        DWORD attributes = GetFileAttributesW(pattern.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return true;
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            char name[NAME_SIZE];
+            if (FoundName(&found, name)) {
+                DWORD attributes = found.dwFileAttributes;
+                entries->push_back({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                              !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)});
+            }
+        } while (FindNextFileW(search, &found));
+        error = GetLastError();
+        FindClose(search);
+    }
+    if (error == ERROR_NO_MORE_FILES)
+        return true;
+    const char* words = FolderError(error);
+    *reason = words ? words : "Windows error " + std::to_string(error);
+    return false;
+}
+
+// Threads: a slim reader/writer lock taken exclusively and condition variables on it.
+
+namespace {
+
+SRWLOCK g_batchLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_batchConditions[CLI_CONDITIONS]; // zeroed: CONDITION_VARIABLE_INIT
+std::vector<HANDLE> g_threads;
+std::atomic<bool> g_interrupted(false);
+
+struct ThreadStart {
+    void (*run)(void* context);
+    void* context;
+};
+
+DWORD WINAPI RunThread(void* parameter)
+{
+    ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    start.run(start.context);
+    return 0;
+}
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI NoteInterrupt(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    g_interrupted = true;
+    // Whoever waits looks again and sees the flag; under the lock, so no waiter misses it.
+    LockCliBatch();
+    for (CONDITION_VARIABLE& condition : g_batchConditions)
+        WakeAllConditionVariable(&condition);
+    UnlockCliBatch();
+    return TRUE;
+}
+
+} // namespace
+
+void LockCliBatch()
+{
+    AcquireSRWLockExclusive(&g_batchLock);
+}
+
+void UnlockCliBatch()
+{
+    ReleaseSRWLockExclusive(&g_batchLock);
+}
+
+void WaitCliBatch(int condition)
+{
+    SleepConditionVariableSRW(&g_batchConditions[condition], &g_batchLock, INFINITE, 0);
+}
+
+void WakeCliBatch(int condition, bool all)
+{
+    if (all)
+        WakeAllConditionVariable(&g_batchConditions[condition]);
+    else
+        WakeConditionVariable(&g_batchConditions[condition]);
+}
+
+bool StartCliThread(void (*run)(void* context), void* context)
+{
+    ThreadStart* start = new ThreadStart{run, context};
+    HANDLE thread = CreateThread(nullptr, 0, RunThread, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        return false;
+    }
+    g_threads.push_back(thread);
+    return true;
+}
+
+void JoinCliThreads()
+{
+    for (HANDLE thread : g_threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    g_threads.clear();
+}
+
+// Stopping, the console and the clock.
+
+void WatchCliInterrupts()
+{
+    SetConsoleCtrlHandler(NoteInterrupt, TRUE);
+}
+
+bool CliInterrupted()
+{
+    return g_interrupted;
+}
+
+bool IsCliOutputGone(int error)
+{
+    // msvcrt turns ERROR_BROKEN_PIPE into EPIPE, but a pipe whose reader has gone more often
+    // answers a write with ERROR_NO_DATA (Windows) or ERROR_PIPE_NOT_CONNECTED (Wine), which it
+    // turns into EINVAL: the thread's last error, still that of the failed write, tells them apart.
+    if (error == EPIPE)
+        return true;
+    DWORD last = GetLastError();
+    return error == EINVAL && (last == ERROR_NO_DATA || last == ERROR_PIPE_NOT_CONNECTED || last == ERROR_BROKEN_PIPE);
+}
+
+bool IsCliTerminal(FILE* stream)
+{
+    // A console only: _isatty also says yes for NUL and every other character device.
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+uint64_t CliMilliseconds()
+{
+    return GetTickCount64();
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
