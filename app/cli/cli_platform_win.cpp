@@ -155,23 +155,28 @@ bool NamesNoFolder(const wchar_t* path)
     return NamesDosDevice(path) || InDeviceNamespace(path) || InPipeShare(path) || HasWildcard(path);
 }
 
-// What a failed search of a folder means, in the words the C runtimes use.
-const char* FolderError(DWORD error)
+// Why a folder's search failed, in the words the C runtimes use; null when it is an empty root.
+const char* WhyUnread(DWORD error, const wchar_t* folder)
 {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND: // also a drive's empty root, which has no "." or ".."
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return "No such file or directory";
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_NAME: {
+        DWORD attributes = GetFileAttributesW(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return "No such file or directory";
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return "Not a directory";
+        return error == ERROR_FILE_NOT_FOUND ? nullptr : "No such file or directory";
+    }
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
         return "Permission denied";
-    case ERROR_DIRECTORY:
-        return "Not a directory";
     case ERROR_FILENAME_EXCED_RANGE:
         return "File name too long";
     default:
-        return nullptr;
+        return "cannot be read";
     }
 }
 
@@ -201,26 +206,21 @@ bool IsCliFolder(const char* path)
 
 bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason)
 {
-    std::wstring pattern;
-    if (!ToWide(folder, &pattern) || NamesNoFolder(pattern.c_str())) {
+    std::wstring wide;
+    if (!ToWide(folder, &wide) || NamesNoFolder(wide.c_str())) {
         *reason = "No such file or directory";
         return false;
     }
-    pattern.pop_back(); // the terminator
-    wchar_t last = pattern.empty() ? L'\\' : pattern.back();
-    bool drive = pattern.size() == 2 && last == L':'; // "C:" is the drive's current folder
-    pattern += last == L'\\' || last == L'/' || drive ? L"*" : L"\\*";
+    wide.pop_back(); // the terminator
+    wchar_t last = wide.empty() ? L'\\' : wide.back();
+    bool drive = wide.size() == 2 && last == L':'; // "C:" is the drive's current folder
+    std::wstring pattern = wide + (last == L'\\' || last == L'/' || drive ? L"*" : L"\\*");
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_NO_MORE_FILES;
-    // A drive's root has no "." or "..": when it is empty, nothing at all is found.
-    if (error == ERROR_FILE_NOT_FOUND) {
-        pattern.resize(pattern.size() - 1);
-        DWORD attributes = GetFileAttributesW(pattern.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return true;
-    }
-    if (search != INVALID_HANDLE_VALUE) {
+    DWORD error = ERROR_NO_MORE_FILES;
+    if (search == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+    } else {
         do {
             char name[NAME_SIZE];
             if (FoundName(&found, name)) {
@@ -234,8 +234,10 @@ bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std
     }
     if (error == ERROR_NO_MORE_FILES)
         return true;
-    const char* words = FolderError(error);
-    *reason = words ? words : "Windows error " + std::to_string(error);
+    const char* why = WhyUnread(error, wide.c_str());
+    if (!why)
+        return true;
+    *reason = why;
     return false;
 }
 
