@@ -48,9 +48,9 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         {"a.bmp", "convert -size 7x9 xc:blue -type TrueColor BMP3:$f && put 18 '\\371\\377\\377\\377\\367\\377\\377\\377'",
          "bmp", u8R"({"result":1,"width":-7,"height":-9,"depth":24,"caption":"a.bmp - QVR Version 1.0",
              "texts":{"name":"a.bmp","scale":"-7 × -9 Pixel","colors":"24 ビットカラー"}})"}, // as read (top-down: height < 0)
-        {u8"表ソ能ｱ a\\b\u00A5\u203E caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
-         u8R"({"result":1,"name":"表ソ能ｱ a＼b￥￣ caf??\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
-         u8"表ソ能ｱ a＼b￥￣ caf??\u240A\u241B[31m\u2421?.jpg"},
+        {u8"表ソ能ｱ a\\b\u00A5\u203E caf\u00E9\U0001F600\u301C\u2016～\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
+         u8R"({"result":1,"name":"表ソ能ｱ a＼b￥￣ caf????～\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
+         u8"表ソ能ｱ a＼b￥￣ caf????～\u240A\u241B[31m\u2421?.jpg"},
         {"\x80.gif", "convert -size 2x3 xc:red GIF:$f", "gif",
          u8R"({"path":"\uFFFD.gif","pathBytes":"802e676966","name":"?.gif","width":2})"},
         // Missing: the message shows C0 controls and DEL as pictures, C1, bidirectional and separator controls as U+FFFD.

@@ -103,6 +103,18 @@ def main():
             failures.append("names as arguments: the message for a missing one reads %r" % message)
         failures += differences(windows, linux)
 
+        # Characters code page 932 holds only by likeness, one way (〜 as the bytes of ～, ‖ as those
+        # of ∥): both tools show them as '?', never as the character of another file's name.
+        likeness = ["a\u301cb.png", "\u00a2.png", "\u00a3.png", "\u00ac.png", "\u2014.png", "\u2016.png", "\u2212.png"]
+        for name in likeness:
+            shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(folder, name))
+        status, windows, _ = json_lines([wine, qvrc, "--json", *likeness], folder, env)
+        linux_status, linux, _ = json_lines([args.qvr, "--json", *likeness], folder)
+        if (status, linux_status) != (0, 0) or [l["name"] for l in linux] != ["a?b.png"] + ["?.png"] * 6:
+            failures.append("names held by likeness: exit status %d under Wine, %d on Linux, %s" % (
+                status, linux_status, [l["name"] for l in linux]))
+        failures += differences(windows, linux)
+
         # Devices show what the shell says of them and are never opened, named or matched; the
         # pattern beside them matches its two files.
         os.mkdir(os.path.join(tmp, "devices"))

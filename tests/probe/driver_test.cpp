@@ -65,7 +65,8 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
     for (const auto& row : table) {
         g_fake = {true, true, 0, row.type, row.found};
         ImageInfo info{}; // as the driver clears it
-        EXPECT_EQ(GetShellFileFacts(&info, "x"), 1);
+        ProbePath path = PathOf("x");
+        EXPECT_EQ(GetShellFileFacts(&info, &path), 1);
         EXPECT_EQ(std::string(info.name), row.shown) << row.found;
         EXPECT_EQ(std::string(info.typeName), row.storedType) << row.type.size();
         EXPECT_EQ(info.flags, 0u);
