@@ -133,7 +133,7 @@ TEST(Qvr, ExitStatusesAndOptions)
     dir.Write("-x.bmp", {});
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
-        {{"--help"}, 0, "Usage: qvr [--json] [--] PATH...\n", ""},
+        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-j N] [--] PATH...\n", ""},
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--bogus", "--help"}, 0, "Usage: qvr", ""},
@@ -189,7 +189,7 @@ TEST(CliText, CodePage932ConsoleAndPatterns)
     const std::string utf8 = u8"a¥b‾c表ｱé\U0001F600\u2028";
     char written[512] = {}, bytes[64];
     FILE* stream = fmemopen(written, sizeof written, "w");
-    TextOutput out = {bytes, sizeof bytes, 0, stream, false};
+    TextOutput out = {bytes, sizeof bytes, 0, stream, false, 0, nullptr, nullptr};
     PutTerminalText(&out, text.c_str(), TEXT_CP932, TEXT_CP932);
     PutTerminalText(&out, utf8.c_str(), TEXT_UTF8, TEXT_CP932);
     EXPECT_TRUE(FlushOutput(&out));
