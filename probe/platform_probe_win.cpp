@@ -98,6 +98,11 @@ size_t WideLength(const wchar_t* wide, size_t shownLength)
 
 int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
 {
+    // "x.png." and "x.png " open as "x.png": that name is probed, its extension tested.
+    static char reached[2 * WIDE_PATH_SIZE];
+    static wchar_t reachedWide[WIDE_PATH_SIZE];
+    if (ReachedName(path, widePath, reached, sizeof reached, reachedWide, WIDE_PATH_SIZE))
+        return ProbeWideFile(info, reached, reachedWide);
     g_probePath = path;
     g_probeWidePath = widePath;
     int recognised = ProbeImageFile(info, path);
