@@ -23,13 +23,13 @@ struct ImageInfo {
     void* icon;                         // opaque platform icon handle (HICON on Windows); null = none
     char name[INFO_NAME_SIZE];          // display name, or a message in its place
     char typeName[INFO_TYPE_NAME_SIZE]; // shell type name (may be empty), or a message
-    uint32_t fileSize;                  // low 32 bits of the size in bytes
+    uint32_t fileSize;                  // low 32 bits of the size in bytes; see fileSizeHigh
     int32_t width;                      // 0 = not determined
     int32_t height;                     // 0 = not determined; a negative header value stays negative
     uint32_t depth;                     // bits per pixel; 0 = not determined
     uint32_t flags;                     // ImageInfoFlags
-    uint32_t fileSizeHigh;              // high 32 bits of the size; only tools that print the
-                                        // whole size read it, the panel never does
+    uint32_t fileSizeHigh;              // high 32 bits of the size: the panel and the tools
+                                        // show the whole size
 };
 
 // What the platform took of a file when its probe began (on Linux: an O_PATH descriptor and what

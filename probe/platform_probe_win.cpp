@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -92,8 +93,27 @@ size_t WideLength(const wchar_t* wide, size_t shownLength)
     return length;
 }
 
+namespace {
+
+// "x.png." and "x.png " open as "x.png": that name is probed, its extension tested. The copies
+// live on the stack of the one probe that needs them.
+__attribute__((noinline)) int ProbeReachedName(ImageInfo* info, const char* path, const wchar_t* widePath)
+{
+    char reached[2 * WIDE_PATH_SIZE];
+    wchar_t reachedWide[WIDE_PATH_SIZE];
+    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
+    if (ReachedName(path, widePath, reached, sizeof reached, reachedWide, WIDE_PATH_SIZE))
+        probePath = {reached, reachedWide, {-1, 0, 0, 0, 0}};
+    return ProbeImagePath(info, &probePath);
+}
+
+} // namespace
+
 int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
 {
+    size_t length = wcslen(widePath);
+    if (length > 0 && (widePath[length - 1] == L'.' || widePath[length - 1] == L' '))
+        return ProbeReachedName(info, path, widePath);
     ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
     return ProbeImagePath(info, &probePath);
 }

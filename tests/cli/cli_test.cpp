@@ -62,8 +62,8 @@ TEST(Qvr, EachFileAsJsonAndAsText)
          R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD","pathBytes":"ffc0afeda080e794"})",
          u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {controls.c_str(), "", "-", "{}", pictures.c_str()}, // escaped, more than the output buffer holds
-        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // JSON: the size; text: 32 bits
-         u8R"({"result":1,"width":2,"height":3,"texts":{"size":"1 Byte"}})"},
+        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // the whole size in both
+         u8R"j({"result":1,"width":2,"height":3,"texts":{"size":"8.19e+003 MByte ( 8,589,934,593 Byte )"}})j"},
         // Sparse JPEG files (a JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros the walk steps by
         // 2; on 00 00 12 34 it jumps 0x1234 on to a frame header, one byte off (00 12 34 00) or a step late (12 34 56 78) not.
         {"odd.jpg", "jfif \"$odd\" 4G; put 0xFFFF0001 '\\22\\64\\126\\170'; put 0xFFFF1235 \"$sof\\7\\0\\11\\1\"", "jpg",

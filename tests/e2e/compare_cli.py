@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
 for every shared test image and made file (qvrc.exe expands the folder patterns itself), then names
-code page 932 cannot hold as arguments, and DOS device names beside patterns. Exit status 77
-(skipped) without the test images or the Linux build."""
+ending in dots or blanks, names code page 932 cannot hold as arguments, and DOS device names beside
+patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -91,6 +91,16 @@ def main():
             failures.append("qvrc.exe expanded the patterns to other paths or another order")
         failures += differences(windows, linux)
         print("%d files compared" % len(windows))
+        # Sizes past 32 bits show whole, on both systems alike (the lines are compared above).
+        sizes = [l["texts"]["size"] for l in linux if l["path"] in ("made/big.bmp", "made/big.png")]
+        if sizes != ["4.1e+003 MByte ( 4,294,967,296 Byte )", "5.12e+003 MByte ( 5,368,709,123 Byte )"]:
+            failures.append("the sizes past 32 bits show as %s" % sizes)
+
+        # A name ending in dots or blanks reaches the file the system opens: the same line, the path aside.
+        names = ["a.png", "a.png.", "a.png ", "a.png. ."]
+        status, lines, _ = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "made"), env)
+        if status != 0 or [dict(line, path=0) for line in lines] != [dict(lines[0], path=0)] * len(names):
+            failures.append("names ending in dots or blanks: %s" % [(l["path"], l["texts"]["scale"]) for l in lines])
 
         # Each name as an argument reaches its own file, never the neighbour a conversion would name;
         # a missing one is named on the console as code page 932 can show it.
