@@ -9,12 +9,16 @@ namespace {
 enum {
     WINDOW_PER_JOB = 8, // results that may wait, per prober, for an earlier one to be printed
     MIN_WINDOW = 64,
+    BUSY_PROBERS = 2,   // probers kept running from the start: a probe served from memory is
+                        // mostly work for the processor, and more threads than cores only contend
+    WAITING_PROBE = 50, // microseconds: a probe this old waits for the device; more probers help
 };
 
 struct Slot {
     std::string path;
     const char* unprobed;
-    bool done; // `result` is final: only the submitting thread touches the slot until printed
+    uint64_t claimedAt; // CliMicroseconds when a prober took it
+    bool done;          // `result` is final: only the submitting thread touches the slot until printed
     CliResult result;
 };
 
@@ -27,6 +31,11 @@ int g_jobs;
 unsigned long g_submitted, g_claimed, g_printed;
 int g_started, g_idle;
 bool g_ending, g_stopped;
+// The submitting thread, when it waits, is woken once the oldest item is finished and so are
+// `g_wakeAfter` items since it began to wait, or the probers have nothing left: each wake then
+// frees a good part of the window, not a slot at a time.
+bool g_submitterWaits;
+unsigned long g_finished, g_finishedBefore, g_wakeAfter;
 
 Slot* SlotOf(unsigned long item)
 {
@@ -57,11 +66,14 @@ void RunProber(void*)
         Slot* slot = SlotOf(item);
         if (slot->done)
             continue; // a message: nothing to probe
+        slot->claimedAt = CliMicroseconds();
         UnlockCliBatch();
         Report(slot);
         LockCliBatch();
         slot->done = true;
-        if (item == g_printed) // the submitting thread waits for the oldest item only
+        ++g_finished;
+        if (g_submitterWaits && SlotOf(g_printed)->done &&
+            (g_finished - g_finishedBefore >= g_wakeAfter || g_claimed == g_submitted))
             WakeCliBatch(CLI_RESULT_READY, false);
     }
     UnlockCliBatch();
@@ -86,29 +98,53 @@ bool PrintFinished()
     return !g_stopped;
 }
 
-// Waits until the oldest item is finished. With the lock held. False when interrupted.
+// Waits until the oldest item is finished, and with it a quarter of the window or everything
+// claimed. With the lock held. False when interrupted.
 bool WaitForHead()
 {
-    while (!SlotOf(g_printed)->done) {
-        if (CliInterrupted())
-            return false;
+    g_submitterWaits = true;
+    g_finishedBefore = g_finished;
+    g_wakeAfter = g_slots.size() / 4;
+    bool going = true;
+    while (!SlotOf(g_printed)->done ||
+           (g_finished - g_finishedBefore < g_wakeAfter && g_claimed != g_submitted)) {
+        if (CliInterrupted()) {
+            going = false;
+            break;
+        }
         WaitCliBatch(CLI_RESULT_READY);
         UnlockCliBatch();
         g_calls.tick(g_calls.context);
         LockCliBatch();
     }
-    return true;
+    g_submitterWaits = false;
+    return going;
 }
 
-// A prober for the new item: an idle one, else a new one while there are fewer than `jobs`.
-// False when none is running and none could be started.
+// Whether the oldest item still being probed has waited long: on a cold disk or a network share
+// probes wait for the device, and more of them at once make the batch faster.
+bool ProbesWait()
+{
+    if (g_printed == g_claimed)
+        return false;
+    const Slot* head = SlotOf(g_printed);
+    return !head->done && CliMicroseconds() - head->claimedAt > WAITING_PROBE;
+}
+
+// Sees that the new item finds a prober. A prober that is awake takes item after item without
+// being woken; a sleeping one is woken only when none is awake or the awake ones fall behind, and
+// a new one starts while there are fewer than BUSY_PROBERS, or fewer than `jobs` when probes wait
+// for the device. False when none is running and none could be started.
 bool FindProber()
 {
-    if (g_idle > 0) {
+    int awake = g_started - g_idle;
+    unsigned long waiting = g_submitted - g_claimed;
+    if (g_idle > 0 && (awake == 0 || waiting > 2ul * static_cast<unsigned long>(awake))) {
         WakeCliBatch(CLI_WORK_READY, false);
         return true;
     }
-    if (g_started < g_jobs && StartCliThread(RunProber, nullptr))
+    bool wanted = g_started < BUSY_PROBERS || (g_idle == 0 && ProbesWait());
+    if (g_started < g_jobs && wanted && StartCliThread(RunProber, nullptr))
         ++g_started;
     return g_started > 0;
 }

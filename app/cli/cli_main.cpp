@@ -30,7 +30,7 @@ namespace {
 enum {
     OUTPUT_SIZE = 1 << 15,
     MESSAGE_SIZE = 512,
-    PROGRESS_INTERVAL_MS = 250, // the progress line is redrawn at most four times a second
+    PROGRESS_INTERVAL = 250000, // microseconds: the progress line is redrawn at most four times a second
     PROGRESS_FOLDER_COLUMNS = 48,
     STATUS_INTERRUPTED = 130,
 };
@@ -57,7 +57,7 @@ const char USAGE_STATUS[] =
 // The status line on standard error while a long run goes on.
 struct Progress {
     bool shown;          // drawn at all: standard error is a terminal and standard output is not
-    uint64_t start;      // CliMilliseconds at the start
+    uint64_t start;      // CliMicroseconds at the start
     uint64_t drawn;      // ... at the last redraw
     size_t width;        // columns of the line on screen now; 0: none
 };
@@ -212,15 +212,15 @@ const char* TailColumns(const char* text, size_t columns, size_t* used)
 void DrawProgress(CliRun* run)
 {
     Progress* progress = &run->progress;
-    uint64_t now = CliMilliseconds();
-    if (!progress->shown || now - progress->drawn < PROGRESS_INTERVAL_MS)
+    uint64_t now = CliMicroseconds();
+    if (!progress->shown || now - progress->drawn < PROGRESS_INTERVAL)
         return;
     progress->drawn = now;
     unsigned long done = CliBatchDone();
     uint64_t elapsed = now - progress->start;
     char counts[64];
     std::snprintf(counts, sizeof counts, "%lu files, %lu/s", done,
-                  static_cast<unsigned long>(elapsed ? done * 1000ull / elapsed : 0));
+                  static_cast<unsigned long>(elapsed ? done * 1000000ull / elapsed : 0));
     size_t used = 0;
     const char* folder = TailColumns(run->walk.folder.c_str(), PROGRESS_FOLDER_COLUMNS, &used);
     bool cut = folder != run->walk.folder.c_str();
@@ -330,7 +330,7 @@ int main(int argc, char** argv)
 
     CliRun run = {&out, options.json, true, 0, {}, {options.recursive, true, std::string()}};
     run.progress.shown = IsCliTerminal(stderr) && !IsCliTerminal(stdout);
-    run.progress.start = run.progress.drawn = CliMilliseconds();
+    run.progress.start = run.progress.drawn = CliMicroseconds();
     CliBatchCalls calls = {ReportPath, PrintResult, Tick, &run};
     StartCliBatch(options.jobs, &calls);
     // The same reading of the arguments again, now acting on the paths.

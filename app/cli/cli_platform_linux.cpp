@@ -182,8 +182,12 @@ void WatchCliInterrupts()
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART; // a write in progress goes on: the output ends on a whole result
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before;
+        // A signal ignored from the start stays ignored, as in a background job of a script.
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN); // a reader that went away is a failed write, seen as EPIPE
 }
 
@@ -202,11 +206,11 @@ bool IsCliTerminal(FILE* stream)
     return isatty(fileno(stream)) == 1;
 }
 
-uint64_t CliMilliseconds()
+uint64_t CliMicroseconds()
 {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
 
 enum {

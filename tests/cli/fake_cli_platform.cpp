@@ -94,8 +94,8 @@ bool CliInterrupted() { return g_fakeInterrupted; }
 bool IsCliOutputGone(int) { return false; }
 bool IsCliTerminal(FILE*) { return false; }
 
-uint64_t CliMilliseconds()
+uint64_t CliMicroseconds()
 {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch()).count());
 }
