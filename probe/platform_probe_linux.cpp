@@ -34,7 +34,9 @@ struct ShellType {
 
 static ShellType g_shellTypes[SHELL_TYPE_SLOTS];
 static unsigned g_nextShellType;
-static pthread_mutex_t g_shellTypeLock = PTHREAD_MUTEX_INITIALIZER;
+// Every call into GIO, and the remembered types, under one lock: GIO guards its MIME database with
+// locks of its own that sanitizers cannot see, and its calls are a small part of a probe.
+static pthread_mutex_t g_gioLock = PTHREAD_MUTEX_INITIALIZER;
 
 // Converters hold a state, so one thread at a time uses them.
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
@@ -134,7 +136,7 @@ static void LookUpShellType(const char* contentType, ShellType* entry)
 }
 
 // The remembered entry for `contentType`, looked up when it is new; null when the content type
-// is too long to remember. Called with the shell type lock held: a slot may be reused at once.
+// is too long to remember. With the GIO lock held: a slot may be reused at once.
 static const ShellType* FindShellType(const char* contentType)
 {
     static ShellType* s_last = &g_shellTypes[0]; // runs of one type are common
@@ -154,22 +156,18 @@ static const ShellType* FindShellType(const char* contentType)
     return s_last = slot;
 }
 
-// The type name and a reference to the icon of `contentType`.
+// The type name and a reference to the icon of `contentType`. With the GIO lock held.
 static void GetShellType(const char* contentType, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
-    pthread_mutex_lock(&g_shellTypeLock);
-    const ShellType* known = FindShellType(contentType);
-    if (known) {
+    if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
+        return;
     }
-    pthread_mutex_unlock(&g_shellTypeLock);
-    if (!known) {
-        ShellType once;
-        LookUpShellType(contentType, &once);
-        memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
-        *icon = once.icon;
-    }
+    ShellType once;
+    LookUpShellType(contentType, &once);
+    memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
+    *icon = once.icon;
 }
 
 // One look at the path: an O_PATH descriptor, which neither opens the file for reading nor has
@@ -203,9 +201,11 @@ int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFOR
 {
     if (path->look.handle < 0)
         return 0;
+    pthread_mutex_lock(&g_gioLock);
     gchar* contentType = GuessContentType(path->text, path->look.mode);
     GetShellType(contentType, icon, typeName);
     g_free(contentType);
+    pthread_mutex_unlock(&g_gioLock);
     return 1;
 }
 
@@ -370,6 +370,9 @@ void CloseHeaderFile(HeaderFile* file)
 
 void ReleaseShellIcon(void* icon)
 {
-    if (icon)
-        g_object_unref(static_cast<GIcon*>(icon));
+    if (!icon)
+        return;
+    pthread_mutex_lock(&g_gioLock);
+    g_object_unref(static_cast<GIcon*>(icon));
+    pthread_mutex_unlock(&g_gioLock);
 }
