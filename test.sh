@@ -4,13 +4,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh tests
 
-for preset in native native-asan win32 win64; do
+for preset in native native-asan native-tsan win32 win64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
 ctest --preset native
 ctest --preset native-asan
+# What probes side by side (the batch, the walk, the platform's shared caches), under ThreadSanitizer.
+ctest --preset native-tsan
 
 # The README's main command, on the example image.
 ./qvr.sh --json >/dev/null

@@ -7,9 +7,10 @@ namespace {
 
 enum ConversionKind {
     CONVERSION_NONE,
-    CONVERSION_SIGNED,   // %ld %d %li %i
-    CONVERSION_UNSIGNED, // %lu %u
-    CONVERSION_GENERAL,  // %.Pg
+    CONVERSION_SIGNED,     // %ld %d %li %i
+    CONVERSION_UNSIGNED,   // %lu %u
+    CONVERSION_UNSIGNED64, // %llu
+    CONVERSION_GENERAL,    // %.Pg
 };
 
 struct Conversion {
@@ -51,11 +52,16 @@ bool ParseConversion(const char* format, Conversion* conversion)
         bool isLong = format[at] == 'l';
         if (isLong)
             ++at;
+        bool isLongLong = isLong && format[at] == 'l';
+        if (isLongLong)
+            ++at;
         char type = format[at];
+        if (isLongLong && (type != 'u' || precision >= 0))
+            return false;
         if ((type == 'd' || type == 'i') && precision < 0)
             conversion->kind = CONVERSION_SIGNED;
         else if (type == 'u' && precision < 0)
-            conversion->kind = CONVERSION_UNSIGNED;
+            conversion->kind = isLongLong ? CONVERSION_UNSIGNED64 : CONVERSION_UNSIGNED;
         else if (type == 'g' && !isLong)
             conversion->kind = CONVERSION_GENERAL;
         else
@@ -92,16 +98,16 @@ void AppendDigits(TextBuilder* builder, const unsigned char* digits, int count)
         AppendByte(builder, static_cast<char>('0' + digits[i]));
 }
 
-void AppendUnsigned(TextBuilder* builder, uint32_t value)
+void AppendUnsigned(TextBuilder* builder, uint64_t value)
 {
-    unsigned char digits[10];
+    unsigned char digits[20];
     int count = 0;
     do {
-        digits[9 - count] = static_cast<unsigned char>(value % 10);
+        digits[19 - count] = static_cast<unsigned char>(value % 10);
         value /= 10;
         ++count;
     } while (value != 0);
-    AppendDigits(builder, digits + 10 - count, count);
+    AppendDigits(builder, digits + 20 - count, count);
 }
 
 void AppendSigned(TextBuilder* builder, int32_t value)
@@ -253,7 +259,7 @@ void AppendGeneral(TextBuilder* builder, double value, int precision)
 struct Value {
     int kind; // ConversionKind
     int32_t signedValue;
-    uint32_t unsignedValue;
+    uint64_t unsignedValue; // of either unsigned kind
     double realValue;
 };
 
@@ -281,7 +287,7 @@ void FormatValue(char* dest, size_t capacity, const char* format, const Value& v
     AppendLiteral(&builder, format, 0, conversion.start);
     if (value.kind == CONVERSION_SIGNED)
         AppendSigned(&builder, value.signedValue);
-    else if (value.kind == CONVERSION_UNSIGNED)
+    else if (value.kind == CONVERSION_UNSIGNED || value.kind == CONVERSION_UNSIGNED64)
         AppendUnsigned(&builder, value.unsignedValue);
     else
         AppendGeneral(&builder, value.realValue, conversion.precision);
@@ -333,6 +339,12 @@ void FormatGrouped(char* dest, size_t capacity, const char* format, int32_t valu
 void FormatGrouped(char* dest, size_t capacity, const char* format, uint32_t value)
 {
     Value typed = {CONVERSION_UNSIGNED, 0, value, 0.0};
+    FormatValue(dest, capacity, format, typed);
+}
+
+void FormatGrouped(char* dest, size_t capacity, const char* format, uint64_t value)
+{
+    Value typed = {CONVERSION_UNSIGNED64, 0, value, 0.0};
     FormatValue(dest, capacity, format, typed);
 }
 

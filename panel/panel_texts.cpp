@@ -67,20 +67,21 @@ void FormatSize(const ImageInfo* info, char* size)
         JoinText(size, "??? Byte");
         return;
     }
-    uint32_t bytes = info->fileSize;
+    uint64_t bytes = uint64_t{info->fileSizeHigh} << 32 | info->fileSize;
     if (bytes < 1024) {
         char count[24];
         std::snprintf(count, sizeof count, "%lu", static_cast<unsigned long>(bytes));
         JoinText(size, count, " Byte");
         return;
     }
-    // Both scales are powers of two, so the products are exact and only the printing rounds.
+    // Both scales are powers of two, so below 2^53 bytes the products are exact and only the
+    // printing rounds; above, the double is off by far less than the three digits shown.
     bool kilo = bytes < 0x100000;
     double scaled = static_cast<double>(bytes) * (kilo ? 0.0009765625 : 9.5367431640625e-07);
     char value[GROUPED_SIZE];
     char count[GROUPED_SIZE];
     FormatGrouped(value, sizeof value, "%.3g", scaled);
-    FormatGrouped(count, sizeof count, "%lu", bytes);
+    FormatGrouped(count, sizeof count, "%llu", bytes);
     JoinText(size, value, kilo ? " KByte ( " : " MByte ( ", count, " Byte )");
 }
 

@@ -60,10 +60,10 @@ static uint32_t ReadBe32(unsigned char* bytes)
 // begins with `signature`. The name is tested first, so a file of another format is never
 // opened; one read serves the signature and every field. Bytes that a short file does not hold
 // read as 0 ("not determined") rather than as stale data.
-static bool ReadFormatHeader(const char* path, const char* extension, const unsigned char* signature,
+static bool ReadFormatHeader(const ProbePath* path, const char* extension, const unsigned char* signature,
                              size_t signatureLength, unsigned char* header, size_t count)
 {
-    if (!HasExtension(path, extension))
+    if (!HasExtension(path->text, extension))
         return false;
     HeaderFile file;
     if (!OpenHeaderFile(path, &file))
@@ -74,7 +74,7 @@ static bool ReadFormatHeader(const char* path, const char* extension, const unsi
     return delivered >= signatureLength && memcmp(header, signature, signatureLength) == 0;
 }
 
-int ProbeBmp(ImageInfo* info, const char* path)
+int ProbeBmp(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'B', 'M'};
     unsigned char header[30];
@@ -94,7 +94,7 @@ int ProbeBmp(ImageInfo* info, const char* path)
     return 1;
 }
 
-int ProbeGif(ImageInfo* info, const char* path)
+int ProbeGif(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'G', 'I', 'F'};
     unsigned char header[11];
@@ -110,7 +110,7 @@ int ProbeGif(ImageInfo* info, const char* path)
 static const unsigned char g_pngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 static const unsigned char g_mngSignature[] = {0x8A, 'M', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-int ProbePng(ImageInfo* info, const char* path)
+int ProbePng(ImageInfo* info, const ProbePath* path)
 {
     unsigned char header[26];
     if (!ReadFormatHeader(path, "png", g_pngSignature, sizeof g_pngSignature, header, sizeof header))
@@ -122,7 +122,7 @@ int ProbePng(ImageInfo* info, const char* path)
     return 1;
 }
 
-int ProbeMng(ImageInfo* info, const char* path)
+int ProbeMng(ImageInfo* info, const ProbePath* path)
 {
     unsigned char header[24];
     if (!ReadFormatHeader(path, "mng", g_mngSignature, sizeof g_mngSignature, header, sizeof header))
@@ -133,7 +133,7 @@ int ProbeMng(ImageInfo* info, const char* path)
     return 1;
 }
 
-int ProbePixia(ImageInfo* info, const char* path)
+int ProbePixia(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'P', 'i', 'x', 'i', 'a'};
     unsigned char header[236];
@@ -145,7 +145,7 @@ int ProbePixia(ImageInfo* info, const char* path)
     return 1;
 }
 
-int ProbeRif(ImageInfo* info, const char* path)
+int ProbeRif(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {0x00, 0x02, 0x00, 0x01};
     unsigned char header[8];

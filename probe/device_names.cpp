@@ -1,5 +1,6 @@
 #include "device_names.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -83,4 +84,25 @@ bool InPipeShare(const wchar_t* path)
 bool HasWildcard(const wchar_t* path)
 {
     return wcspbrk(path, L"*?<>\"") != nullptr;
+}
+
+bool ReachedName(const char* path, const wchar_t* widePath, char* reached, size_t size, wchar_t* reachedWide,
+                 size_t wideSize)
+{
+    const wchar_t* name = LastComponent(widePath);
+    size_t wideLength = wcslen(widePath), nameLength = wcslen(name);
+    size_t dropped = nameLength - TrimmedLength(name, nameLength, true);
+    if (dropped == 0 || dropped == nameLength || InDeviceNamespace(widePath))
+        return false;
+    // Dots and blanks are one byte each in code page 932 and never the trail byte of a character,
+    // so the same characters end the narrow form.
+    size_t length = strlen(path);
+    if (length < dropped || length - dropped >= size || wideLength - dropped >= wideSize ||
+        strspn(path + length - dropped, ". ") != dropped)
+        return false;
+    memcpy(reached, path, length - dropped);
+    reached[length - dropped] = '\0';
+    wmemcpy(reachedWide, widePath, wideLength - dropped);
+    reachedWide[wideLength - dropped] = L'\0';
+    return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 
 enum ImageInfoFlags : uint32_t {
     INFO_DEFAULT_ICON = 0x01,       // show the stock warning icon instead of `icon`
@@ -22,21 +23,44 @@ struct ImageInfo {
     void* icon;                         // opaque platform icon handle (HICON on Windows); null = none
     char name[INFO_NAME_SIZE];          // display name, or a message in its place
     char typeName[INFO_TYPE_NAME_SIZE]; // shell type name (may be empty), or a message
-    uint32_t fileSize;                  // low 32 bits of the size in bytes
+    uint32_t fileSize;                  // low 32 bits of the size in bytes; see fileSizeHigh
     int32_t width;                      // 0 = not determined
     int32_t height;                     // 0 = not determined; a negative header value stays negative
     uint32_t depth;                     // bits per pixel; 0 = not determined
     uint32_t flags;                     // ImageInfoFlags
-    uint32_t fileSizeHigh;              // high 32 bits of the size; only tools that print the
-                                        // whole size read it, the panel never does
+    uint32_t fileSizeHigh;              // high 32 bits of the size: the panel and the tools
+                                        // show the whole size
+};
+
+// What the platform took of a file when its probe began (on Linux: an O_PATH descriptor and what
+// fstat said of it), so that every step looks at the same file. Only the platform file reads it.
+struct FileLook {
+    intptr_t handle; // -1: none, or the path could not be looked up
+    uint32_t mode;
+    uint64_t device;
+    uint64_t inode;
+    uint64_t size;
+};
+
+// The path of one probe, as every step takes it: the text the detectors test the extension of,
+// the form that reaches the file system where it differs, and the platform's look at the file.
+// It lives for one probe on the prober's stack, so probes running side by side share nothing.
+struct ProbePath {
+    const char* text;    // as the driver was given it; code page 932 on Windows
+    const wchar_t* wide; // Windows: the exact Unicode path the file system gets; null elsewhere
+    FileLook look;
 };
 
 // Fills `info` for `path`. 1 when a detector recognised the file, else 0; the record carries
 // every outcome either way.
 int ProbeImageFile(ImageInfo* info, const char* path);
 
+// The same for a path whose file-system form is given beside its text (`path->wide`); the driver
+// takes and drops the look itself.
+int ProbeImagePath(ImageInfo* info, ProbePath* path);
+
 // Icon, type name, display name and size. 1 when the shell answered and the file was found.
-int GetShellFileFacts(ImageInfo* info, const char* path);
+int GetShellFileFacts(ImageInfo* info, const ProbePath* path);
 
 // What GetShellFileFacts writes when the shell does not answer, and when the file is not found.
 inline constexpr char INFO_NO_TYPE_NAME_TEXT[] = "ファイルタイプを取得できません。";
@@ -48,13 +72,13 @@ inline constexpr char INFO_BAD_FILE_NAME_TEXT[] = "ファイル名が不正で�
 void BuildMissingFileRecord(ImageInfo* info);
 
 // Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged.
-int ProbeBmp(ImageInfo* info, const char* path);
-int ProbeGif(ImageInfo* info, const char* path);
-int ProbePng(ImageInfo* info, const char* path);
-int ProbeMng(ImageInfo* info, const char* path);
-int ProbeJpeg(ImageInfo* info, const char* path);
-int ProbePixia(ImageInfo* info, const char* path);
-int ProbeRif(ImageInfo* info, const char* path);
+int ProbeBmp(ImageInfo* info, const ProbePath* path);
+int ProbeGif(ImageInfo* info, const ProbePath* path);
+int ProbePng(ImageInfo* info, const ProbePath* path);
+int ProbeMng(ImageInfo* info, const ProbePath* path);
+int ProbeJpeg(ImageInfo* info, const ProbePath* path);
+int ProbePixia(ImageInfo* info, const ProbePath* path);
+int ProbeRif(ImageInfo* info, const ProbePath* path);
 
 // True when the last strlen(extension) bytes of `path` equal `extension`, ASCII case ignored.
 bool HasExtension(const char* path, const char* extension);

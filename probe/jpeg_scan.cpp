@@ -108,9 +108,9 @@ static bool FindFrameHeader(JpegWindow* window, unsigned char frame[5])
     }
 }
 
-int ProbeJpeg(ImageInfo* info, const char* path)
+int ProbeJpeg(ImageInfo* info, const ProbePath* path)
 {
-    if (!HasExtension(path, "jpg") && !HasExtension(path, "jpeg"))
+    if (!HasExtension(path->text, "jpg") && !HasExtension(path->text, "jpeg"))
         return 0;
     HeaderFile file;
     if (!OpenHeaderFile(path, &file))

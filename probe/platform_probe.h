@@ -2,6 +2,8 @@
 // the build picks the file (Win32 shell and kernel on Windows, GIO and POSIX on Linux).
 #pragma once
 
+#include "image_info.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -10,20 +12,20 @@ enum {
 };
 
 // The driver brackets every probe with these two calls. In between, the shell query, the file
-// search and the detectors' open all work on one look at the file taken by BeginFileProbe, so
-// the file that is read is the file that was looked at, even when the path is replaced
-// meanwhile. Calls outside such a bracket take a look of their own.
-void BeginFileProbe(const char* path);
-void EndFileProbe();
+// search and the detectors' open all work on the one look at the file that BeginFileProbe put
+// into `path->look`, so the file that is read is the file that was looked at, even when the path
+// is replaced meanwhile. Every call below takes a path so bracketed.
+void BeginFileProbe(ProbePath* path);
+void EndFileProbe(ProbePath* path);
 
 // Asks the shell for the file's large icon and type name (code page 932). Returns 1 when the
 // shell answered: *icon then owns a new icon handle. Returns 0 otherwise and writes nothing.
-int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE]);
+int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE]);
 
 // Searches the file system for `path`. Returns 1 when found, with the file's own name as the
 // file system stores it (code page 932, may still hold a directory part) and its whole size.
 // Returns 0 when nothing was found.
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size);
+int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size);
 
 // A file opened for reading header bytes: the platform's handle and nothing else.
 struct HeaderFile {
@@ -33,7 +35,7 @@ struct HeaderFile {
 // Opens `path` for reading, leaving other readers and writers free to open it. Returns 1 when
 // a regular disk file was opened; 0 otherwise, and for anything else (a directory, FIFO,
 // device, socket or pseudo-file), which is never opened for reading at all.
-int OpenHeaderFile(const char* path, HeaderFile* file);
+int OpenHeaderFile(const ProbePath* path, HeaderFile* file);
 
 // Reads up to `count` bytes at `offset` from the start of the file; fewer only at its end.
 // Returns the number of bytes read.

@@ -1,7 +1,8 @@
 // The Linux stand-ins for the shell: GIO's MIME database for the type name and icon, the file
 // system for name and size. Paths are passed through as the file system's bytes; only the text
-// shown (type name, display name) is turned into code page 932. The program has one thread, so the
-// remembered types below need no lock.
+// shown (type name, display name) is turned into code page 932. Probes may run on several threads
+// at once: what one probe looked at travels in its ProbePath, and what probes share (remembered
+// types and file systems, the converters) is kept under a lock each.
 #include "platform_probe.h"
 
 #include "cp932_text.h"
@@ -11,6 +12,7 @@
 #include <gio/gio.h>
 #include <iconv.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -32,29 +34,44 @@ struct ShellType {
 
 static ShellType g_shellTypes[SHELL_TYPE_SLOTS];
 static unsigned g_nextShellType;
-static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
-static bool g_toCp932Opened;
+// Every call into GIO, and the remembered types, under one lock: GIO guards its MIME database with
+// locks of its own that sanitizers cannot see, and its calls are a small part of a probe.
+static pthread_mutex_t g_gioLock = PTHREAD_MUTEX_INITIALIZER;
 
-// Converts `inLeft` bytes of valid UTF-8 at `in` on at `*next`, '?' for every character that
-// CP932 cannot hold, as far as `*outLeft` bytes of room go.
-static void ConvertPart(char* in, size_t inLeft, char** next, size_t* outLeft)
+// Converters hold a state, so one thread at a time uses them.
+static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
+static iconv_t g_fromCp932 = reinterpret_cast<iconv_t>(-1);
+static bool g_convertersOpened;
+static pthread_mutex_t g_converterLock = PTHREAD_MUTEX_INITIALIZER;
+
+// The code page 932 bytes of the one character `utf8` (`length` bytes of valid UTF-8), when the
+// code page holds exactly that character: glibc's table also maps some characters one way only
+// (〜 to the bytes of ～, ¢ to those of ￠), and such a character would show as another. Returns the
+// number of bytes, 0 when there is no exact form. Called with the converter lock held.
+static size_t EncodeExactly(const char* utf8, size_t length, char bytes[2])
 {
-    while (inLeft > 0) {
-        if (iconv(g_toCp932, &in, &inLeft, next, outLeft) != static_cast<size_t>(-1))
-            break;
-        if (errno != EILSEQ || *outLeft == 0)
-            break; // full: more than any field holds, so the rest would be cut anyway
-        char* after = g_utf8_next_char(in);
-        inLeft -= static_cast<size_t>(after - in);
-        in = after;
-        *(*next)++ = '?';
-        --*outLeft;
-    }
+    char* in = const_cast<char*>(utf8);
+    size_t inLeft = length, outLeft = 2;
+    char* out = bytes;
+    iconv(g_toCp932, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(g_toCp932, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) || inLeft != 0)
+        return 0;
+    size_t count = 2 - outLeft;
+    char back[8];
+    char* cp932 = bytes;
+    size_t backIn = count, backLeft = sizeof back;
+    char* backOut = back;
+    iconv(g_fromCp932, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(g_fromCp932, &cp932, &backIn, &backOut, &backLeft) == static_cast<size_t>(-1) ||
+        sizeof back - backLeft != length || memcmp(back, utf8, length) != 0)
+        return 0;
+    return count;
 }
 
-// UTF-8 (or invalid bytes, as they may come from the file system) to CP932, with '?' for
-// every character that CP932 cannot hold. ASCII is the same bytes in both and needs no
-// converter; one converter serves the whole run, as opening one is dearer than converting.
+// UTF-8 (or invalid bytes, as they may come from the file system) to CP932, character by
+// character: a character the code page holds exactly keeps its bytes, ¥ and ‾ (which the table
+// turns into the ASCII bytes 0x5C and 0x7E) take their full-width forms, every other one is '?'.
+// ASCII is the same bytes in both and needs no converter.
 static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
 {
     size_t ascii = 0;
@@ -65,40 +82,37 @@ static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
     out[ascii] = '\0';
     if (ascii + 1 >= capacity || utf8[ascii] == '\0')
         return;
-    if (!g_toCp932Opened) {
-        g_toCp932 = iconv_open("CP932", "UTF-8");
-        g_toCp932Opened = true;
-    }
-    if (g_toCp932 == reinterpret_cast<iconv_t>(-1)) {
-        CopyTextFitted(out, capacity, "?");
-        return;
-    }
     gchar* valid = g_utf8_make_valid(utf8, -1);
     char converted[PLATFORM_TEXT_SIZE * 2];
-    char* next = converted;
-    size_t outLeft = sizeof converted - 1;
-    iconv(g_toCp932, nullptr, nullptr, nullptr, nullptr);
-    // The table turns ¥ and ‾ into the ASCII bytes 0x5C and 0x7E: they are shown full-width.
-    for (char* part = valid;;) {
-        char* standIn = part;
-        while (*standIn != '\0' && !Cp932StandIn(g_utf8_get_char(standIn)))
-            standIn = g_utf8_next_char(standIn);
-        ConvertPart(part, static_cast<size_t>(standIn - part), &next, &outLeft);
-        if (*standIn == '\0' || outLeft < 2)
-            break;
-        memcpy(next, Cp932StandIn(g_utf8_get_char(standIn)), 2);
-        next += 2;
-        outLeft -= 2;
-        part = g_utf8_next_char(standIn);
+    size_t length = 0;
+    pthread_mutex_lock(&g_converterLock);
+    if (!g_convertersOpened) {
+        g_toCp932 = iconv_open("CP932", "UTF-8");
+        g_fromCp932 = iconv_open("UTF-8", "CP932");
+        g_convertersOpened = true;
     }
-    *next = '\0';
+    bool usable = g_toCp932 != reinterpret_cast<iconv_t>(-1) && g_fromCp932 != reinterpret_cast<iconv_t>(-1);
+    for (const char* next = valid; *next != '\0' && length + 2 < sizeof converted;) {
+        const char* after = g_utf8_next_char(next);
+        size_t count = 1;
+        if (static_cast<unsigned char>(*next) < 0x80)
+            converted[length] = *next;
+        else if (const char* standIn = Cp932StandIn(g_utf8_get_char(next)))
+            memcpy(converted + length, standIn, count = 2);
+        else if (!usable || (count = EncodeExactly(next, static_cast<size_t>(after - next), converted + length)) == 0)
+            converted[length] = '?', count = 1;
+        length += count;
+        next = after;
+    }
+    pthread_mutex_unlock(&g_converterLock);
+    converted[length] = '\0';
     g_free(valid);
     CopyTextFitted(out, capacity, converted);
 }
 
 // The content type from the name alone, as the Windows shell goes by the extension: reading the
 // content would open the file. Whatever is not a regular file gets its inode type from the mode.
-static gchar* GuessContentType(const char* path, mode_t mode)
+static gchar* GuessContentType(const char* path, uint32_t mode)
 {
     const char* inodeType = S_ISDIR(mode)    ? "inode/directory"
                           : S_ISFIFO(mode)   ? "inode/fifo"
@@ -122,8 +136,8 @@ static void LookUpShellType(const char* contentType, ShellType* entry)
 }
 
 // The remembered entry for `contentType`, looked up when it is new; null when the content type
-// is too long to remember.
-static ShellType* FindShellType(const char* contentType)
+// is too long to remember. With the GIO lock held: a slot may be reused at once.
+static const ShellType* FindShellType(const char* contentType)
 {
     static ShellType* s_last = &g_shellTypes[0]; // runs of one type are common
     if (contentType[0] == '\0' || strlen(contentType) >= CONTENT_TYPE_SIZE)
@@ -142,74 +156,56 @@ static ShellType* FindShellType(const char* contentType)
     return s_last = slot;
 }
 
-// One look at a path: an O_PATH descriptor, which neither opens the file for reading nor has
-// any effect on a FIFO or device, and what fstat says of that very inode.
-struct FileLook {
-    const char* path; // null: no look taken
-    int fd;           // -1: the path could not be looked up
-    struct stat status;
-};
-
-static FileLook g_probeLook = {nullptr, -1, {}};
-
-static void TakeLook(const char* path, FileLook* look)
+// The type name and a reference to the icon of `contentType`. With the GIO lock held.
+static void GetShellType(const char* contentType, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
-    look->path = path;
-    look->fd = open(path, O_PATH | O_CLOEXEC);
-    if (look->fd >= 0 && fstat(look->fd, &look->status) != 0) {
-        close(look->fd);
-        look->fd = -1;
-    }
-}
-
-static void DropLook(FileLook* look)
-{
-    if (look->fd >= 0)
-        close(look->fd);
-    look->path = nullptr;
-    look->fd = -1;
-}
-
-// The probe's look when it is of `path`, else a look of its own taken into `own`.
-static const FileLook* LookAt(const char* path, FileLook* own)
-{
-    if (g_probeLook.path && strcmp(g_probeLook.path, path) == 0)
-        return &g_probeLook;
-    TakeLook(path, own);
-    return own;
-}
-
-void BeginFileProbe(const char* path)
-{
-    DropLook(&g_probeLook);
-    TakeLook(path, &g_probeLook);
-}
-
-void EndFileProbe()
-{
-    DropLook(&g_probeLook);
-}
-
-int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
-{
-    FileLook own = {nullptr, -1, {}};
-    const FileLook* look = LookAt(path, &own);
-    if (look->fd < 0) {
-        DropLook(&own);
-        return 0;
-    }
-    gchar* contentType = GuessContentType(path, look->status.st_mode);
-    DropLook(&own);
     if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
-    } else {
-        ShellType once;
-        LookUpShellType(contentType, &once);
-        memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
-        *icon = once.icon;
+        return;
     }
+    ShellType once;
+    LookUpShellType(contentType, &once);
+    memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
+    *icon = once.icon;
+}
+
+// One look at the path: an O_PATH descriptor, which neither opens the file for reading nor has
+// any effect on a FIFO or device, and what fstat says of that very inode.
+void BeginFileProbe(ProbePath* path)
+{
+    FileLook* look = &path->look;
+    struct stat status;
+    int fd = open(path->text, O_PATH | O_CLOEXEC);
+    if (fd >= 0 && fstat(fd, &status) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    look->handle = fd;
+    if (fd >= 0) {
+        look->mode = status.st_mode;
+        look->device = status.st_dev;
+        look->inode = status.st_ino;
+        look->size = static_cast<uint64_t>(status.st_size);
+    }
+}
+
+void EndFileProbe(ProbePath* path)
+{
+    if (path->look.handle >= 0)
+        close(static_cast<int>(path->look.handle));
+    path->look.handle = -1;
+}
+
+int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+{
+    if (path->look.handle < 0)
+        return 0;
+    pthread_mutex_lock(&g_gioLock);
+    gchar* contentType = GuessContentType(path->text, path->look.mode);
+    GetShellType(contentType, icon, typeName);
     g_free(contentType);
+    pthread_mutex_unlock(&g_gioLock);
     return 1;
 }
 
@@ -240,23 +236,19 @@ static void ShownBaseName(const char* path, char* name, size_t capacity)
     name[length] = '\0';
 }
 
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
-    FileLook own = {nullptr, -1, {}};
-    const FileLook* look = LookAt(path, &own);
-    struct stat status;
-    bool found = look->fd >= 0;
-    if (found)
-        status = look->status;
-    else
-        found = lstat(path, &status) == 0; // a dangling symbolic link is still a directory entry
-    DropLook(&own);
-    if (!found)
-        return 0;
+    uint64_t found = path->look.size;
+    if (path->look.handle < 0) {
+        struct stat status; // a dangling symbolic link is still a directory entry
+        if (lstat(path->text, &status) != 0)
+            return 0;
+        found = static_cast<uint64_t>(status.st_size);
+    }
     char name[PLATFORM_TEXT_SIZE * 3];
-    ShownBaseName(path, name, sizeof name);
+    ShownBaseName(path->text, name, sizeof name);
     ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
-    *size = static_cast<uint64_t>(status.st_size);
+    *size = found;
     return 1;
 }
 
@@ -285,27 +277,34 @@ static bool IsPseudoFileSystem(unsigned long type)
 static bool OnPseudoFileSystem(const FileLook* look)
 {
     enum { SLOTS = 8 };
-    static struct { dev_t device; bool known, pseudo; } s_devices[SLOTS];
+    static struct { uint64_t device; bool known, pseudo; } s_devices[SLOTS];
     static unsigned s_next;
+    static pthread_mutex_t s_lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_lock(&s_lock);
     for (const auto& entry : s_devices) {
-        if (entry.known && entry.device == look->status.st_dev)
-            return entry.pseudo;
+        if (entry.known && entry.device == look->device) {
+            bool pseudo = entry.pseudo;
+            pthread_mutex_unlock(&s_lock);
+            return pseudo;
+        }
     }
+    pthread_mutex_unlock(&s_lock);
     struct statfs fileSystem;
-    if (fstatfs(look->fd, &fileSystem) != 0)
+    if (fstatfs(static_cast<int>(look->handle), &fileSystem) != 0)
         return true; // cannot tell: do not read
+    bool pseudo = IsPseudoFileSystem(static_cast<unsigned long>(fileSystem.f_type));
+    pthread_mutex_lock(&s_lock);
     auto& slot = s_devices[s_next++ % SLOTS];
-    slot.device = look->status.st_dev;
-    slot.known = true;
-    slot.pseudo = IsPseudoFileSystem(static_cast<unsigned long>(fileSystem.f_type));
-    return slot.pseudo;
+    slot = {look->device, true, pseudo};
+    pthread_mutex_unlock(&s_lock);
+    return pseudo;
 }
 
 // Opens the looked-at inode for reading through its O_PATH descriptor, so that no other file
 // can be swapped in under the path. Without /proc the path is opened again, and the result is
 // kept only when it is the same inode; O_NONBLOCK and O_NOCTTY keep that open harmless should a
 // FIFO or terminal be swapped in meanwhile.
-static int ReopenForReading(const FileLook* look)
+static int ReopenForReading(const ProbePath* path)
 {
     // The process's descriptor folder in /proc, looked up once: a reopen then resolves one name
     // in it. (It stays this process's folder: the tools never fork.)
@@ -313,7 +312,7 @@ static int ReopenForReading(const FileLook* look)
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     char name[12];
     size_t length = 0;
-    for (unsigned fd = static_cast<unsigned>(look->fd); length == 0 || fd != 0; fd /= 10)
+    for (unsigned fd = static_cast<unsigned>(path->look.handle); length == 0 || fd != 0; fd /= 10)
         name[length++] = static_cast<char>('0' + fd % 10);
     for (size_t i = 0; i < length / 2; ++i) {
         char digit = name[i];
@@ -323,28 +322,24 @@ static int ReopenForReading(const FileLook* look)
     name[length] = '\0';
     if (s_descriptors >= 0)
         return openat(s_descriptors, name, flags);
-    int fd = open(look->path, flags);
+    int fd = open(path->text, flags);
     struct stat status;
-    if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_dev != look->status.st_dev ||
-                    status.st_ino != look->status.st_ino)) {
+    if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_dev != path->look.device ||
+                    status.st_ino != path->look.inode)) {
         close(fd);
         fd = -1;
     }
     return fd;
 }
 
-int OpenHeaderFile(const char* path, HeaderFile* file)
+int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
-    FileLook own = {nullptr, -1, {}};
-    const FileLook* look = LookAt(path, &own);
     int fd = -1;
-    if (look->fd >= 0 && S_ISREG(look->status.st_mode) && !OnPseudoFileSystem(look))
-        fd = ReopenForReading(look);
-    DropLook(&own);
+    if (path->look.handle >= 0 && S_ISREG(path->look.mode) && !OnPseudoFileSystem(&path->look))
+        fd = ReopenForReading(path);
     file->handle = fd;
     return fd >= 0;
 }
-
 size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
     // A regular file reads short only at its end.
@@ -375,6 +370,9 @@ void CloseHeaderFile(HeaderFile* file)
 
 void ReleaseShellIcon(void* icon)
 {
-    if (icon)
-        g_object_unref(static_cast<GIcon*>(icon));
+    if (!icon)
+        return;
+    pthread_mutex_lock(&g_gioLock);
+    g_object_unref(static_cast<GIcon*>(icon));
+    pthread_mutex_unlock(&g_gioLock);
 }

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -18,17 +19,13 @@ enum {
     NARROW_PATH_SIZE = 2048, // the longest code page 932 path the probe is given, terminator included
 };
 
-// The path being probed, in both forms, for the length of one ProbeWideFile.
-const char* g_probePath;
-const wchar_t* g_probeWidePath;
-
-// The Unicode form of `path`: the one ProbeWideFile was given, else the code page 932 text read
-// as such (each byte sequence stands for one character); empty when it cannot be read.
-const wchar_t* WidePathOf(const char* path, wchar_t scratch[NARROW_PATH_SIZE])
+// The Unicode form of `path`: the one the probe was given, else the code page 932 text read as
+// such (each byte sequence stands for one character); empty when it cannot be read.
+const wchar_t* WidePathOf(const ProbePath* path, wchar_t scratch[NARROW_PATH_SIZE])
 {
-    if (g_probePath && strcmp(path, g_probePath) == 0)
-        return g_probeWidePath;
-    if (MultiByteToWideChar(CP932, MB_ERR_INVALID_CHARS, path, -1, scratch, NARROW_PATH_SIZE) == 0)
+    if (path->wide)
+        return path->wide;
+    if (MultiByteToWideChar(CP932, MB_ERR_INVALID_CHARS, path->text, -1, scratch, NARROW_PATH_SIZE) == 0)
         scratch[0] = L'\0';
     return scratch;
 }
@@ -96,17 +93,32 @@ size_t WideLength(const wchar_t* wide, size_t shownLength)
     return length;
 }
 
-int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
+namespace {
+
+// "x.png." and "x.png " open as "x.png": that name is probed, its extension tested. The copies
+// live on the stack of the one probe that needs them.
+__attribute__((noinline)) int ProbeReachedName(ImageInfo* info, const char* path, const wchar_t* widePath)
 {
-    g_probePath = path;
-    g_probeWidePath = widePath;
-    int recognised = ProbeImageFile(info, path);
-    g_probePath = nullptr;
-    g_probeWidePath = nullptr;
-    return recognised;
+    char reached[2 * WIDE_PATH_SIZE];
+    wchar_t reachedWide[WIDE_PATH_SIZE];
+    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
+    if (ReachedName(path, widePath, reached, sizeof reached, reachedWide, WIDE_PATH_SIZE))
+        probePath = {reached, reachedWide, {-1, 0, 0, 0, 0}};
+    return ProbeImagePath(info, &probePath);
 }
 
-int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+} // namespace
+
+int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
+{
+    size_t length = wcslen(widePath);
+    if (length > 0 && (widePath[length - 1] == L'.' || widePath[length - 1] == L' '))
+        return ProbeReachedName(info, path, widePath);
+    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
+    return ProbeImagePath(info, &probePath);
+}
+
+int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
     wchar_t scratch[NARROW_PATH_SIZE];
     const wchar_t* widePath = WidePathOf(path, scratch);
@@ -121,7 +133,7 @@ int QueryShellFileInfo(const char* path, void** icon, char typeName[PLATFORM_TEX
     return 1;
 }
 
-int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     // One path names one file: a pattern is not searched, lest its first match stand in for it.
     wchar_t scratch[NARROW_PATH_SIZE];
@@ -140,10 +152,10 @@ int FindFileEntry(const char* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t
 }
 
 // Every query opens the path by itself: what is read is checked on the open handle.
-void BeginFileProbe(const char*) {}
-void EndFileProbe() {}
+void BeginFileProbe(ProbePath*) {}
+void EndFileProbe(ProbePath*) {}
 
-int OpenHeaderFile(const char* path, HeaderFile* file)
+int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
     // Opening a device or a pipe may already wait on it (a serial port, a console, a pipe server),
     // so such a path is refused before CreateFileW; whatever still gets opened is checked on the

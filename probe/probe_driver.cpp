@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-typedef int (*ProbeStep)(ImageInfo* info, const char* path);
+typedef int (*ProbeStep)(ImageInfo* info, const ProbePath* path);
 
 // Only one detector accepts any given extension, so the order decides how many extension tests
 // run, never which detector recognises a file.
@@ -13,6 +13,12 @@ static const ProbeStep g_detectors[] = {
 };
 
 int ProbeImageFile(ImageInfo* info, const char* path)
+{
+    ProbePath probePath = {path, nullptr, {-1, 0, 0, 0, 0}};
+    return ProbeImagePath(info, &probePath);
+}
+
+int ProbeImagePath(ImageInfo* info, ProbePath* path)
 {
     memset(info, 0, sizeof *info);
     BeginFileProbe(path);
@@ -23,7 +29,7 @@ int ProbeImageFile(ImageInfo* info, const char* path)
         if (recognised)
             break;
     }
-    EndFileProbe();
+    EndFileProbe(path);
     // Without the shell's facts the panel shows placeholders instead of "unsupported".
     if (!recognised && shellAnswered)
         info->flags |= INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED;

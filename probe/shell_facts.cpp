@@ -19,7 +19,7 @@ static const char* FindDisplayName(const char* name)
     return start;
 }
 
-int GetShellFileFacts(ImageInfo* info, const char* path)
+int GetShellFileFacts(ImageInfo* info, const ProbePath* path)
 {
     int result = 1;
     char text[PLATFORM_TEXT_SIZE] = "";

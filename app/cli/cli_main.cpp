@@ -1,17 +1,25 @@
 // The front end of both command-line tools, qvr on Linux and qvrc.exe on Windows: probes each
 // path with the same driver and panel as the dialog and prints what the dialog would show, as
-// text or as one JSON object per line. Portable; the platform supplies arguments and encodings.
+// text or as one JSON object per line, in the order of the arguments (folders walked with -r),
+// however many probes run at once. Portable; the platform supplies arguments, encodings,
+// folders and threads.
+#include "cli_batch.h"
 #include "cli_options.h"
 #include "cli_platform.h"
 #include "cli_text.h"
+#include "cli_walk.h"
 #include "cp932_text.h"
 #include "image_info.h"
 #include "panel_texts.h"
 #include "platform_probe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #ifndef QVR_VERSION_SHORT
 #error "QVR_VERSION_SHORT must come from the build"
@@ -22,28 +30,58 @@ namespace {
 enum {
     OUTPUT_SIZE = 1 << 15,
     MESSAGE_SIZE = 512,
+    PROGRESS_INTERVAL = 250000, // microseconds: the progress line is redrawn at most four times a second
+    PROGRESS_FOLDER_COLUMNS = 48,
+    STATUS_INTERRUPTED = 130,
 };
 
 const char USAGE_OPTIONS[] =
-    " [--json] [--] PATH...\n"
+    " [--json] [-r] [-j N] [--] PATH...\n"
     "Shows what the QVR dialog shows for each image file: name, type, size,\n"
     "pixel dimensions and colours, read from the file's header.\n"
     "\n"
-    "  --json      one JSON object per line and file instead of text\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n"
-    "  --          every argument after it is a path, even one that begins with '-'\n";
+    "  --json            one JSON object per line and file instead of text\n"
+    "  -r, --recursive   a folder stands for every file beneath it, folder by\n"
+    "                    folder in name order; links are not followed\n"
+    "  -j, --jobs N      probe up to N files at once (1 to 256, default 32); the\n"
+    "                    output is the same for every N, in the order given\n"
+    "  --help            show this help and exit\n"
+    "  --version         show the version and exit\n"
+    "  --                every argument after it is a path, even one that begins with '-'\n";
 const char USAGE_STATUS[] =
     "\n"
-    "Exit status: 0 when every file was found, 1 when any was not, 2 for a usage error\n"
-    "or when the output could not be written.\n";
+    "Exit status: 0 when every file was found, 1 when any was not or a folder could\n"
+    "not be read, 2 for a usage error or when the output could not be written, 130\n"
+    "when interrupted.\n";
+
+// The status line on standard error while a long run goes on.
+struct Progress {
+    bool shown;          // drawn at all: standard error is a terminal and standard output is not
+    uint64_t start;      // CliMicroseconds at the start
+    uint64_t drawn;      // ... at the last redraw
+    size_t width;        // columns of the line on screen now; 0: none
+};
 
 struct CliRun {
     TextOutput* out;
     bool json;
     bool first;
     int status;
+    Progress progress;
+    CliWalk walk;
 };
+
+void KeepInString(void* keeper, const char* bytes, size_t count)
+{
+    static_cast<std::string*>(keeper)->append(bytes, count);
+}
+
+// An output that gathers into `text`.
+TextOutput StringOutput(char* bytes, size_t capacity, std::string* text)
+{
+    TextOutput out = {bytes, capacity, 0, nullptr, false, 0, KeepInString, text};
+    return out;
+}
 
 void PutJsonField(TextOutput* out, const char* key, const char* cp932Text)
 {
@@ -91,12 +129,10 @@ void PutTerminalLine(TextOutput* out, const char* label, const char* text)
     PutBytes(out, "\n", 1);
 }
 
-// Six lines per file, a blank line between files. The labels are two columns wide per
-// character: the values line up in column 13.
-void PrintText(TextOutput* out, bool first, const PanelTexts* texts)
+// Six lines per file; the blank line between files is put in when printing. The labels are two
+// columns wide per character: the values line up in column 13.
+void PrintText(TextOutput* out, const PanelTexts* texts)
 {
-    if (!first)
-        PutBytes(out, "\n", 1);
     PutTerminalLine(out, "", texts->caption);
     PutTerminalLine(out, "  ", texts->name);
     PutTerminalLine(out, "  ", texts->type);
@@ -105,40 +141,132 @@ void PrintText(TextOutput* out, bool first, const PanelTexts* texts)
     PutTerminalLine(out, "  色数      ", texts->colors);
 }
 
-// "qvr: <text>: <what>" on standard error, after everything printed so far.
+// The same on standard error at once, after everything printed so far.
 void PrintMessage(TextOutput* out, const char* text, int encoding, const char* what)
 {
     FlushOutput(out);
     char bytes[MESSAGE_SIZE];
-    TextOutput message = {bytes, sizeof bytes, 0, stderr, false};
-    PutString(&message, g_cliProgramName);
-    PutString(&message, ": ");
-    PutTerminalText(&message, text, encoding, g_cliTerminalEncoding);
-    PutString(&message, what);
+    TextOutput message = {bytes, sizeof bytes, 0, stderr, false, 0, nullptr, nullptr};
+    PutCliMessage(&message, text, encoding, what);
     FlushOutput(&message);
 }
 
-void ReportPath(void* context, const char* path, bool probe)
+// On a prober thread: what `path` shows, and its message when it is missing.
+void ReportPath(void* context, const std::string& path, const char* unprobed, CliResult* result)
 {
-    CliRun* run = static_cast<CliRun*>(context);
+    const CliRun* run = static_cast<const CliRun*>(context);
     ImageInfo info;
-    int result = 0;
-    if (probe)
-        result = ProbeCliPath(&info, path);
-    else
+    int found = 0;
+    if (unprobed)
         BuildMissingFileRecord(&info);
+    else
+        found = ProbeCliPath(&info, path.c_str());
     PanelTexts texts;
     FormatPanelTexts(&info, &texts);
     ReleaseShellIcon(info.icon);
+    char bytes[4096];
+    TextOutput out = StringOutput(bytes, sizeof bytes, &result->out);
     if (run->json)
-        PrintJson(run->out, path, result, &info, &texts);
+        PrintJson(&out, path.c_str(), found, &info, &texts);
     else
-        PrintText(run->out, run->first, &texts);
-    run->first = false;
+        PrintText(&out, &texts);
+    FlushOutput(&out);
     if (info.flags & INFO_SIZE_UNKNOWN) {
-        run->status = 1;
-        PrintMessage(run->out, path, g_cliNameEncoding, ": no such file\n");
+        result->failed = true;
+        TextOutput message = StringOutput(bytes, sizeof bytes, &result->err);
+        PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
+        FlushOutput(&message);
     }
+}
+
+void EraseProgress(Progress* progress)
+{
+    if (progress->width == 0)
+        return;
+    std::string blank = "\r" + std::string(progress->width, ' ') + "\r";
+    std::fwrite(blank.data(), 1, blank.size(), stderr);
+    std::fflush(stderr);
+    progress->width = 0;
+}
+
+// The last characters of `text` that take at most `columns` columns (wide characters two).
+const char* TailColumns(const char* text, size_t columns, size_t* used)
+{
+    std::vector<std::pair<const char*, size_t>> characters;
+    for (const char* at = text; *at != '\0';) {
+        uint32_t c;
+        bool valid;
+        size_t length = DecodeCharacter(at, g_cliNameEncoding, &c, &valid);
+        characters.emplace_back(at, c >= 0x1100 ? 2 : 1);
+        at += length;
+    }
+    const char* start = text + std::strlen(text);
+    *used = 0;
+    for (auto it = characters.rbegin(); it != characters.rend() && *used + it->second <= columns; ++it) {
+        start = it->first;
+        *used += it->second;
+    }
+    return start;
+}
+
+void DrawProgress(CliRun* run)
+{
+    Progress* progress = &run->progress;
+    uint64_t now = CliMicroseconds();
+    if (!progress->shown || now - progress->drawn < PROGRESS_INTERVAL)
+        return;
+    progress->drawn = now;
+    unsigned long done = CliBatchDone();
+    uint64_t elapsed = now - progress->start;
+    char counts[64];
+    std::snprintf(counts, sizeof counts, "%lu files, %lu/s", done,
+                  static_cast<unsigned long>(elapsed ? done * 1000000ull / elapsed : 0));
+    size_t used = 0;
+    const char* folder = TailColumns(run->walk.folder.c_str(), PROGRESS_FOLDER_COLUMNS, &used);
+    bool cut = folder != run->walk.folder.c_str();
+    char bytes[MESSAGE_SIZE];
+    std::string line;
+    TextOutput text = StringOutput(bytes, sizeof bytes, &line);
+    PutString(&text, "\r");
+    PutString(&text, counts);
+    if (used > 0) {
+        PutString(&text, cut ? ", in ..." : ", in ");
+        PutTerminalText(&text, folder, g_cliNameEncoding, g_cliTerminalEncoding);
+    }
+    FlushOutput(&text);
+    size_t width = std::strlen(counts) + (used > 0 ? used + (cut ? 8 : 5) : 0);
+    if (width < progress->width) // cover what is left of a longer line
+        line.append(progress->width - width, ' ');
+    progress->width = std::max(width, progress->width);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void Tick(void* context)
+{
+    DrawProgress(static_cast<CliRun*>(context));
+}
+
+// On the submitting thread, in order: a blank line between files in text form, the file's text,
+// then its message.
+bool PrintResult(void* context, const CliResult* result)
+{
+    CliRun* run = static_cast<CliRun*>(context);
+    if (!result->out.empty()) {
+        if (!run->json && !run->first)
+            PutBytes(run->out, "\n", 1);
+        run->first = false;
+        PutBytes(run->out, result->out.data(), result->out.size());
+    }
+    if (!result->err.empty()) {
+        EraseProgress(&run->progress);
+        FlushOutput(run->out);
+        std::fwrite(result->err.data(), 1, result->err.size(), stderr);
+        std::fflush(stderr);
+    }
+    if (result->failed)
+        run->status = 1;
+    return !run->out->failed;
 }
 
 void PrintUsage(TextOutput* out)
@@ -150,17 +278,19 @@ void PrintUsage(TextOutput* out)
     PutString(out, USAGE_STATUS);
 }
 
-// Everything printed reached its stream; else says so and gives the status for it.
+// Everything printed reached its stream; else says so, unless the reader has gone, and gives
+// the status for it.
 int FinishOutput(TextOutput* out, int status)
 {
     if (FlushOutput(out))
         return status;
-    int error = errno;
+    if (IsCliOutputGone(out->error))
+        return 2;
     char bytes[MESSAGE_SIZE];
-    TextOutput message = {bytes, sizeof bytes, 0, stderr, false};
+    TextOutput message = {bytes, sizeof bytes, 0, stderr, false, 0, nullptr, nullptr};
     PutString(&message, g_cliProgramName);
     PutString(&message, ": cannot write the output: ");
-    PutString(&message, std::strerror(error));
+    PutString(&message, std::strerror(out->error));
     PutString(&message, "\n");
     FlushOutput(&message);
     return 2;
@@ -181,7 +311,8 @@ int main(int argc, char** argv)
     FinishCliOptions(&options);
 
     char bytes[OUTPUT_SIZE];
-    TextOutput out = {bytes, sizeof bytes, 0, stdout, false};
+    TextOutput out = {bytes, sizeof bytes, 0, stdout, false, 0, nullptr, nullptr};
+    WatchCliInterrupts();
     switch (options.action) {
     case CLI_HELP:
         PrintUsage(&out);
@@ -197,14 +328,26 @@ int main(int argc, char** argv)
         break;
     }
 
+    CliRun run = {&out, options.json, true, 0, {}, {options.recursive, true, std::string()}};
+    run.progress.shown = IsCliTerminal(stderr) && !IsCliTerminal(stdout);
+    run.progress.start = run.progress.drawn = CliMicroseconds();
+    CliBatchCalls calls = {ReportPath, PrintResult, Tick, &run};
+    StartCliBatch(options.jobs, &calls);
     // The same reading of the arguments again, now acting on the paths.
-    CliRun run = {&out, options.json, true, 0};
     StartCliOptions(&options);
-    for (int i = 1; i < count; ++i) {
+    for (int i = 1; i < count && run.walk.going; ++i) {
         bool exact = true;
         const char* argument = GetCliArgument(i, scratch, &exact);
         if (ReadCliArgument(&options, argument))
-            ForEachCliPath(argument, exact, false, ReportPath, &run);
+            SubmitCliArgument(&run.walk, argument, exact);
     }
-    return FinishOutput(&out, run.status);
+    bool finished = run.walk.going && EndCliBatch();
+    EraseProgress(&run.progress);
+    int status = FinishOutput(&out, run.status);
+    if (!finished) {
+        // Whole results only were printed; probers still deep in a file are not waited for.
+        std::fflush(stderr);
+        std::_Exit(CliInterrupted() ? STATUS_INTERRUPTED : status == 0 ? 2 : status);
+    }
+    return status;
 }

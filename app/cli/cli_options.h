@@ -9,12 +9,17 @@ enum CliAction {
 };
 
 enum {
-    CLI_ERROR_SIZE = 96,
+    CLI_ERROR_SIZE = 160,
+    CLI_DEFAULT_JOBS = 32, // probes at once: enough to keep a cold disk or a network share busy
+    CLI_JOBS_LIMIT = 256,
 };
 
 struct CliOptions {
     int action; // CliAction
     bool json;
+    bool recursive;    // a folder stands for the files beneath it
+    int jobs;          // probes at once
+    bool jobsNext;     // "-j" or "--jobs" was read: the next argument is its number
     bool optionsEnded; // "--" was read: every later argument is a path
     int pathCount;
     char error[CLI_ERROR_SIZE];
@@ -23,6 +28,7 @@ struct CliOptions {
 void StartCliOptions(CliOptions* options);
 
 // Reads the next argument; true when it is a path. "--" ends the options; "-" alone is a path.
+// The number of jobs follows "-j" or "--jobs" as the next argument, or as "-j8" and "--jobs=8".
 // Help wins over everything else on the line, a usage error over the version.
 bool ReadCliArgument(CliOptions* options, const char* argument);
 

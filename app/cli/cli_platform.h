@@ -77,4 +77,4 @@ void WatchCliInterrupts();
 bool CliInterrupted();
 bool IsCliOutputGone(int error); // a failed write's errno says the reader went away
 bool IsCliTerminal(FILE* stream);
-uint64_t CliMilliseconds(); // a clock that only moves forward
+uint64_t CliMicroseconds(); // a clock that only moves forward

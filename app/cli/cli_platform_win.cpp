@@ -353,9 +353,13 @@ bool IsCliTerminal(FILE* stream)
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
-uint64_t CliMilliseconds()
+uint64_t CliMicroseconds()
 {
-    return GetTickCount64();
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    uint64_t ticks = static_cast<uint64_t>(count.QuadPart), perSecond = static_cast<uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond; // no overflow
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)

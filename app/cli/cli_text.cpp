@@ -2,16 +2,30 @@
 
 #include "cp932_text.h"
 
+#include <cerrno>
 #include <cstring>
+
+namespace {
+
+void Drain(TextOutput* out, const char* bytes, size_t count)
+{
+    if (!out->stream) {
+        if (out->keep)
+            out->keep(out->keeper, bytes, count);
+    } else if (!out->failed && std::fwrite(bytes, 1, count, out->stream) != count) {
+        out->failed = true;
+        out->error = errno;
+    }
+}
+
+} // namespace
 
 void PutBytesAfterFlush(TextOutput* out, const char* bytes, size_t count)
 {
-    if (out->length > 0 && std::fwrite(out->bytes, 1, out->length, out->stream) != out->length)
-        out->failed = true;
+    Drain(out, out->bytes, out->length);
     out->length = 0;
     if (count > out->capacity) { // more than the whole buffer: straight through
-        if (std::fwrite(bytes, 1, count, out->stream) != count)
-            out->failed = true;
+        Drain(out, bytes, count);
         return;
     }
     std::memcpy(out->bytes, bytes, count);
@@ -41,11 +55,12 @@ void PutSigned(TextOutput* out, int64_t value)
 
 bool FlushOutput(TextOutput* out)
 {
-    if (out->length > 0 && std::fwrite(out->bytes, 1, out->length, out->stream) != out->length)
-        out->failed = true;
+    Drain(out, out->bytes, out->length);
     out->length = 0;
-    if (std::fflush(out->stream) != 0 || std::ferror(out->stream))
+    if (out->stream && !out->failed && (std::fflush(out->stream) != 0 || std::ferror(out->stream))) {
         out->failed = true;
+        out->error = errno;
+    }
     return !out->failed;
 }
 

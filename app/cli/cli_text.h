@@ -13,13 +13,17 @@ enum TextEncoding {
     TEXT_UTF8,  // Linux names (as far as they are valid) and everything the Linux tool writes
 };
 
-// Bytes gathered in `bytes` (at least 64) and written to `stream` whenever they would not fit.
+// Bytes gathered in `bytes` (at least 64) and written to `stream` whenever they would not fit,
+// or without a stream handed to `keep`.
 struct TextOutput {
     char* bytes;
     size_t capacity;
     size_t length;
     FILE* stream;
     bool failed; // a write to the stream failed
+    int error;   // the errno of the first failed write
+    void (*keep)(void* keeper, const char* bytes, size_t count);
+    void* keeper;
 };
 
 void PutBytesAfterFlush(TextOutput* out, const char* bytes, size_t count);

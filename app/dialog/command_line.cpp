@@ -52,11 +52,23 @@ void ParsePlain(const char* args, StartCommand* start)
 void ParseQuoted(const char* args, StartCommand* start)
 {
     start->quoted = 1;
-    // The last byte is dropped whatever it is; a lone quotation mark leaves nothing.
-    size_t length = strlen(args);
-    if (length > 2) {
+    // 0x22 is never part of a double-byte character, so a byte-wise search is exact. Without a
+    // closing mark the last byte is dropped, whatever it is.
+    const char* close = strchr(args + 1, '"');
+    const char* end = close ? close : args + strlen(args) - 1;
+    if (end > args + 1) {
         start->path = args + 1;
-        start->length = length - 2;
+        start->length = static_cast<size_t>(end - start->path);
+        start->shortForm = start->length >= START_PATH_SIZE;
+    }
+    // Paths named together, as the shell quotes them: what follows, past the blanks (the bytes
+    // the next instance's start-up skips), goes to the next instance.
+    const char* rest = close ? close + 1 : "";
+    while (*rest != '\0' && static_cast<unsigned char>(*rest) <= ' ')
+        ++rest;
+    if (*rest != '\0') {
+        start->launch = 1;
+        start->rest = rest;
     }
 }
 

@@ -39,16 +39,29 @@ const wchar_t* CopyWideSpan(const wchar_t* wide, const char* from, size_t length
     return span;
 }
 
-// Only a successful conversion whose both forms fit writes the start path. A pattern is never
-// converted: the conversion could turn it into the name of its first match.
-void StoreShortPath(const wchar_t* longPath)
+void StoreStartPath(const wchar_t* wide, const StartCommand& start)
+{
+    memcpy(g_startPath, start.path, start.length);
+    g_startPath[start.length] = '\0';
+    CopyWideSpan(wide, start.path, start.length, g_startWidePath);
+}
+
+// A quoted path must name something that exists. It is taken as given, so that the name's own
+// extension is tested, unless it is too long for the start path: then its short form is taken
+// when that fits. A pattern is never converted: the conversion could name its first match.
+void StoreQuotedPath(const wchar_t* wide, const StartCommand& start)
 {
     wchar_t shortPath[START_PATH_SIZE];
     char path[START_PATH_SIZE];
+    const wchar_t* longPath = CopyWideSpan(wide, start.path, start.length, g_wideSpan);
     if (HasWildcard(longPath))
         return;
     DWORD length = GetShortPathNameW(longPath, shortPath, START_PATH_SIZE);
-    if (length > 0 && length < START_PATH_SIZE && ShowWideText(shortPath, path, sizeof path)) {
+    if (length == 0)
+        return;
+    if (!start.shortForm) {
+        StoreStartPath(wide, start);
+    } else if (length < START_PATH_SIZE && ShowWideText(shortPath, path, sizeof path)) {
         memcpy(g_startPath, path, sizeof path);
         wmemcpy(g_startWidePath, shortPath, length + 1);
     }
@@ -74,13 +87,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd)
     ShowWideText(wide, g_commandLine, sizeof g_commandLine);
     StartCommand start;
     ParseCommandLine(SkipProgramName(g_commandLine), &start);
-    if (start.quoted && start.path) {
-        StoreShortPath(CopyWideSpan(wide, start.path, start.length, g_wideSpan));
-    } else if (start.path) {
-        memcpy(g_startPath, start.path, start.length);
-        g_startPath[start.length] = '\0';
-        CopyWideSpan(wide, start.path, start.length, g_startWidePath);
-    }
+    if (start.quoted && start.path)
+        StoreQuotedPath(wide, start);
+    else if (start.path)
+        StoreStartPath(wide, start);
     if (start.launch)
         LaunchNextInstance(WideAt(wide, start.rest));
 

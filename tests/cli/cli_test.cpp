@@ -1,6 +1,8 @@
 // qvr run as a user runs it, on files made here (most of them by ImageMagick), and the text
 // functions of both command-line tools on their own.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
@@ -27,9 +29,9 @@ std::string Quoted(const std::string& text) { return "'" + std::regex_replace(te
 // Runs qvr in `dir`, its standard output to `outTo`. The first variable of its environment reads
 // as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
 QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::string& outTo = ".out",
-           const std::string& asan = "detect_leaks=0")
+           const std::string& asan = "detect_leaks=0", const std::string& runAs = "")
 {
-    std::string command = "cd " + Quoted(dir.path) + " && exec timeout 60 env -i 'GIF89a\x01\x01\x01\x01\xF7=' " +
+    std::string command = "cd " + Quoted(dir.path) + " && exec timeout 60 " + runAs + "env -i 'GIF89a\x01\x01\x01\x01\xF7=' " +
                           "G_SLICE=always-malloc ASAN_OPTIONS=" + asan + " " QVR_BINARY;
     for (const std::string& arg : args)
         command += " " + Quoted(arg);
@@ -50,9 +52,9 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         {"a.bmp", "convert -size 7x9 xc:blue -type TrueColor BMP3:$f && put 18 '\\371\\377\\377\\377\\367\\377\\377\\377'",
          "bmp", u8R"({"result":1,"width":-7,"height":-9,"depth":24,"caption":"a.bmp - QVR Version 1.0",
              "texts":{"name":"a.bmp","scale":"-7 × -9 Pixel","colors":"24 ビットカラー"}})"}, // as read (top-down: height < 0)
-        {u8"表ソ能ｱ a\\b\u00A5\u203E caf\u00E9\U0001F600\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
-         u8R"({"result":1,"name":"表ソ能ｱ a＼b￥￣ caf??\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
-         u8"表ソ能ｱ a＼b￥￣ caf??\u240A\u241B[31m\u2421?.jpg"},
+        {u8"表ソ能ｱ a\\b\u00A5\u203E caf\u00E9\U0001F600\u301C\u2016～\n\x1B[31m\x7F\u202E.jpg", "convert -size 5x6 xc:red JPEG:$f", "jpg",
+         u8R"({"result":1,"name":"表ソ能ｱ a＼b￥￣ caf????～\n\u001b[31m\u007f?.jpg","width":5,"height":6,"depth":24})",
+         u8"表ソ能ｱ a＼b￥￣ caf????～\u240A\u241B[31m\u2421?.jpg"},
         {"\x80.gif", "convert -size 2x3 xc:red GIF:$f", "gif",
          u8R"({"path":"\uFFFD.gif","pathBytes":"802e676966","name":"?.gif","width":2})"},
         // Missing: the message shows C0 controls and DEL as pictures, C1, bidirectional and separator controls as U+FFFD.
@@ -64,8 +66,8 @@ TEST(Qvr, EachFileAsJsonAndAsText)
          R"({"path":"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD","pathBytes":"ffc0afeda080e794"})",
          u8"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {controls.c_str(), "", "-", "{}", pictures.c_str()}, // escaped, more than the output buffer holds
-        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // JSON: the size; text: 32 bits
-         u8R"({"result":1,"width":2,"height":3,"texts":{"size":"1 Byte"}})"},
+        {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // the whole size in both
+         u8R"j({"result":1,"width":2,"height":3,"texts":{"size":"8.19e+003 MByte ( 8,589,934,593 Byte )"}})j"},
         // Sparse JPEG files (a JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros the walk steps by
         // 2; on 00 00 12 34 it jumps 0x1234 on to a frame header, one byte off (00 12 34 00) or a step late (12 34 56 78) not.
         {"odd.jpg", "jfif \"$odd\" 4G; put 0xFFFF0001 '\\22\\64\\126\\170'; put 0xFFFF1235 \"$sof\\7\\0\\11\\1\"", "jpg",
@@ -135,13 +137,20 @@ TEST(Qvr, ExitStatusesAndOptions)
     dir.Write("-x.bmp", {});
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
-        {{"--help"}, 0, "Usage: qvr [--json] [--] PATH...\n", ""},
+        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-j N] [--] PATH...\n", ""},
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--bogus", "--help"}, 0, "Usage: qvr", ""},
         {{"-x.bmp", "a.png"}, 2, "", "qvr: unknown option '-x.bmp'\n"},
         // "-" is a path; after "--" every argument is one, "--json" too.
         {{"--json", "-", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-\",", "qvr: -: no such file\nqvr: --json: no such file\n"},
+        // The number of jobs: 1 to 256, given after -j or --jobs, or joined to them.
+        {{"-j", "0", "a.png"}, 2, "", "qvr: the number of jobs must be from 1 to 256, not '0'\n"},
+        {{"--jobs=257", "a.png"}, 2, "", "not '257'"},
+        {{"-jx", "a.png"}, 2, "", "not 'x'"},
+        {{"a.png", "--jobs"}, 2, "", "qvr: option '-j' needs a number of jobs\n"},
+        {{"-j", "-r", "a.png"}, 2, "", "not '-r'"},
+        {{"--json", "-j256", "-r", "--jobs", "1", "--recursive", "--jobs=7", "-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
         // Output that cannot be written is an error, whatever was asked.
         {{"--help"}, 2, "", "qvr: cannot write the output: No space left on device\n", "/dev/full"},
         {{"--version"}, 2, "", "cannot write the output", "/dev/full"},
@@ -181,6 +190,131 @@ TEST(Qvr, ManyPathsInOrder)
 #endif
 }
 
+// A tree walked with -r: nested folders in name order, names with a line feed or not valid UTF-8,
+// an empty folder, a folder that cannot be read, links (one of them to its own folder) taken as
+// entries, a FIFO, and a chain of folders deeper than a path can be long. Every job count gives
+// the same output, byte for byte.
+TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
+{
+    TempDir dir;
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::path t = dir.path / "t";
+    for (const char* folder : {"t/a/b", "t/empty", "t/deny", "t/B"})
+        fs::create_directories(dir.path / folder);
+    for (const char* file : {"t/a/b/x.png", "t/a/b.png", "t/a/line\nfeed.png", "t/a/\xFF.png", "t/B/z.png", "t/deny/hidden.png"})
+        dir.Write(std::string(file), Png(4, 3));
+    fs::create_symlink("..", t / "a/loop");
+    fs::create_symlink("b/x.png", t / "a/link.png");
+    ASSERT_EQ(mkfifo((t / "a/pipe.png").c_str(), 0644), 0);
+    fs::permissions(t / "deny", fs::perms::none);
+    // Folders "d" down to 2,100 levels (paths grow past 4,096 bytes), each with a file "f".
+    int depth = 2100, fd = open(t.c_str(), O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < depth && fd >= 0; ++level) {
+        mkdirat(fd, "d", 0755);
+        int next = openat(fd, "d", O_DIRECTORY | O_CLOEXEC);
+        close(openat(next, "f", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+        close(fd);
+        fd = next;
+    }
+    close(fd);
+    // Folder permissions do not hold root back: the run drops to nobody.
+    std::string runAs = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    std::vector<QvrRun> runs;
+    for (const char* jobs : {"-j1", "-j3", "-j32"})
+        runs.push_back(Qvr(dir, {"--json", "-r", jobs, "t"}, ".out", "detect_leaks=0", runAs));
+    std::system(("rm -rf " + Quoted(t)).c_str()); // deeper than std::filesystem can remove
+    for (size_t i = 1; i < runs.size(); ++i)
+        EXPECT_EQ(std::tie(runs[i].status, runs[i].out, runs[i].err), std::tie(runs[0].status, runs[0].out, runs[0].err)) << i;
+    json lines = JsonLines(runs[0].out);
+    std::vector<std::string> paths;
+    for (const json& line : lines)
+        paths.push_back(line.value("pathBytes", "") != "" ? "(bytes)" : line["path"].get<std::string>());
+    // ASCII letters in either case alike, then the bytes: 0xFF last. Depth first, so the chain of
+    // "d" comes deepest first: the first "f" there, 4,097 bytes long, is reported missing, the
+    // 2,046 above it, 2 bytes shorter a level, are probed.
+    std::vector<std::string> expected = {"t/a/b/x.png", "t/a/b.png", "t/a/line\nfeed.png", "t/a/link.png", "t/a/loop",
+                                         "t/a/pipe.png", "(bytes)", "t/B/z.png"};
+    ASSERT_EQ(paths.size(), expected.size() + 1 + 2046) << runs[0].err.substr(0, 500);
+    EXPECT_EQ(std::vector<std::string>(paths.begin(), paths.begin() + 8), expected);
+    EXPECT_EQ(std::make_tuple(paths[8].size(), lines[8]["flags"], paths[9].size(), lines[9]["result"], paths.back()),
+              std::make_tuple(4097u, 11, 4095u, 0, "t/d/f"));
+    EXPECT_EQ(lines[4]["flags"], 48) << "the link to its own folder is probed as an entry, not walked";
+    EXPECT_EQ(runs[0].status, 1);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = runs[0].err.find(text); at != std::string::npos; at = runs[0].err.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("t/deny: cannot read the folder: Permission denied\n"), 1u);
+    EXPECT_EQ(count(": no such file (the path is too long)\n"), 1u); // the "f" of the last folder short enough
+    EXPECT_EQ(count(": cannot read the folder: the path is too long\n"), 1u);
+}
+
+// Runs `script` in bash, with qvr at $QVR; returns what it wrote and its exit status.
+std::pair<std::string, int> Bash(const std::string& script)
+{
+    std::string command = "QVR=" QVR_BINARY " ASAN_OPTIONS=detect_leaks=0 bash -c " + Quoted(script);
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    char chunk[4096];
+    for (size_t got; pipe && (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, got);
+    int status = pipe ? pclose(pipe) : -1;
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A reader that goes away ends the run at once and without a message; Ctrl+C ends it within a
+// fraction of a second with status 130. Either way the output ends on a whole line. Both walk far
+// more files than they get through.
+TEST(Qvr, AClosedPipeOrAnInterruptEndsTheRunOnAWholeLine)
+{
+    auto [piped, pipeStatus] = Bash("start=$(date +%s%N); timeout 60 \"$QVR\" -r --json / 2>&1 | head -n 1 >/dev/null; "
+                                    "echo \"${PIPESTATUS[0]} $((($(date +%s%N) - start) / 1000000))\"");
+    EXPECT_EQ(pipeStatus, 0);
+    int status = -1, milliseconds = -1;
+    sscanf(piped.c_str(), "%d %d", &status, &milliseconds);
+    EXPECT_EQ(status, 2) << piped; // and no message: standard error went into the pipe too
+    EXPECT_LT(milliseconds, 5000);
+
+    TempDir dir;
+    std::string out = (dir.path / "out").string();
+    auto [interrupted, shellStatus] = Bash(
+        "set -m; \"$QVR\" -r --json -j4 /usr >" + Quoted(out) + " 2>&1 & pid=$!; " // -m: Ctrl+C is not ignored
+        "for i in $(seq 1000); do [ -s " + Quoted(out) + " ] && break; sleep 0.01; done; "
+        "kill -INT $pid; start=$(date +%s%N); wait $pid; status=$?; "
+        "echo \"$status $((($(date +%s%N) - start) / 1000000))\"");
+    EXPECT_EQ(shellStatus, 0);
+    sscanf(interrupted.c_str(), "%d %d", &status, &milliseconds);
+    EXPECT_EQ(status, 130) << interrupted;
+    EXPECT_LT(milliseconds, 500);
+    std::string lines = ReadFile(out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), '\n');
+    EXPECT_NO_THROW(JsonLines(lines));
+    EXPECT_GT(std::count(lines.begin(), lines.end(), '\n'), 0);
+}
+
+// While standard error is a terminal and standard output is not, a status line counts the files
+// and names the folder, redrawn a few times a second and erased at the end; otherwise nothing.
+TEST(Qvr, AProgressLineOnlyOnATerminal)
+{
+    TempDir dir;
+    std::string out = Quoted((dir.path / "out").string());
+    auto [shown, status] = Bash("script -qec '\"$QVR\" -r -j2 /usr >" + out + "' /dev/null");
+    EXPECT_EQ(status, 0) << shown.substr(0, 300);
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(shown, line, std::regex("\r([0-9]+) files, [0-9]+/s, in (\\.\\.\\.)?/?usr[^\r\n]*")))
+        << shown.substr(0, 300);
+    EXPECT_GT(std::stoul(line[1]), 0u);
+    EXPECT_TRUE(std::regex_search(shown, std::regex("\r +\r$"))) << "not erased: " << shown.substr(shown.size() - 100);
+    EXPECT_EQ(shown.find('\n'), std::string::npos);
+    for (const char* both : {"script -qec '\"$QVR\" -r -j2 /usr/share/mime' /dev/null", "\"$QVR\" -r /usr/share/mime 2>&1 >/dev/null"})
+        EXPECT_EQ(Bash(both).first.find(" files, "), std::string::npos) << both;
+}
+
 // qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?',
 // and so does a character the code page does not hold; ¥ and ‾ become full-width, never ASCII. The output buffer
 // is small enough to be flushed midway.
@@ -191,7 +325,7 @@ TEST(CliText, CodePage932Console)
     const std::string utf8 = u8"a¥b‾c表ｱé\U0001F600\u2028";
     char written[512] = {}, bytes[64];
     FILE* stream = fmemopen(written, sizeof written, "w");
-    TextOutput out = {bytes, sizeof bytes, 0, stream, false};
+    TextOutput out = {bytes, sizeof bytes, 0, stream, false, 0, nullptr, nullptr};
     PutTerminalText(&out, text.c_str(), TEXT_CP932, TEXT_CP932);
     PutTerminalText(&out, utf8.c_str(), TEXT_UTF8, TEXT_CP932);
     EXPECT_TRUE(FlushOutput(&out));

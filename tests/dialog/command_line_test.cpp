@@ -32,26 +32,34 @@ TEST(SkipProgramName, FollowsTheStartUpContract)
 
 TEST(ParseCommandLine, DecidesWhatToShowAndWhatToHandOn)
 {
-    const std::string a259(259, 'a');
-    // `path` is the first token, or the text to convert when quoted; a new instance is launched
-    // exactly when there is a `rest`.
-    const struct { std::string args; bool quoted; std::string path; const char* rest; } cases[] = {
-        {"", false, "", nullptr}, {"a.png ", false, "a.png", ""}, {"a.png  b.png", false, "a.png", " b.png"},
-        {"a.png b.png c.png", false, "a.png", "b.png c.png"}, {"a.png\rb.png", false, "a.png", nullptr},
-        {"a.png\tb.png c.png", false, "a.png", "c.png"}, {HYOU_SO_NOU ".png x", false, HYOU_SO_NOU ".png", "x"},
+    const std::string a259(259, 'a'), a260(260, 'a');
+    // `path` is the first token, or the quoted path; `form` is p (plain), q (quoted, taken as given
+    // once it proves to exist) or s (quoted, taken through its short form). A new instance is
+    // launched exactly when there is a `rest`.
+    const struct { std::string args; char form; std::string path; const char* rest; } cases[] = {
+        {"", 'p', "", nullptr}, {"a.png ", 'p', "a.png", ""}, {"a.png  b.png", 'p', "a.png", " b.png"},
+        {"a.png b.png c.png", 'p', "a.png", "b.png c.png"}, {"a.png\rb.png", 'p', "a.png", nullptr},
+        {"a.png\tb.png c.png", 'p', "a.png", "c.png"}, {HYOU_SO_NOU ".png x", 'p', HYOU_SO_NOU ".png", "x"},
         // A token too long for a path is refused, not cut; the rest is handed on all the same.
-        {a259 + " next.png", false, a259, "next.png"}, {a259 + "a next.png", false, "", "next.png"},
-        {"\"C:\\My Files\\a.png\"", true, "C:\\My Files\\a.png", nullptr},
-        // Only the last byte is dropped: a second path stays in the text and is not handed on.
-        {"\"C:\\a.png\" b.png", true, "C:\\a.png\" b.pn", nullptr}, {"\"", true, "", nullptr},
-        {"\"" HYOU_SO_NOU, true, "\x95\x5C\x83\x5C\x94", nullptr}, // cut in a character: the caller keeps whole ones
+        {a259 + " next.png", 'p', a259, "next.png"}, {a259 + "a next.png", 'p', "", "next.png"},
+        {"\"C:\\My Files\\a.png\"", 'q', "C:\\My Files\\a.png", nullptr},
+        // Files named together, as the shell quotes them: the rest past the blanks goes on.
+        {"\"C:\\a b\\1.png\" \"C:\\a b\\2.png\" \"3.png\"", 'q', "C:\\a b\\1.png", "\"C:\\a b\\2.png\" \"3.png\""},
+        {"\"C:\\a.png\" b.png", 'q', "C:\\a.png", "b.png"}, {"\"a.png\"\t \x01" "b.png c", 'q', "a.png", "b.png c"},
+        {"\"a.png\"b.png", 'q', "a.png", "b.png"}, {"\"a.png\" \t", 'q', "a.png", nullptr},
+        {"\"\" b.png", 'q', "", "b.png"}, {"\"" HYOU_SO_NOU "\" x", 'q', HYOU_SO_NOU, "x"},
+        // Only a path too long for the start path goes through its short form.
+        {"\"" + a259 + "\" b", 'q', a259, "b"}, {"\"" + a260 + "\"", 's', a260, nullptr},
+        // Without a closing mark the last byte is dropped, whatever it is.
+        {"\"C:\\a.png", 'q', "C:\\a.pn", nullptr}, {"\"", 'q', "", nullptr}, {"\"a", 'q', "", nullptr},
+        {"\"" HYOU_SO_NOU, 'q', "\x95\x5C\x83\x5C\x94", nullptr}, // cut in a character: the caller keeps whole ones
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         StartCommand start;
         memset(&start, 0x7F, sizeof start);
         ParseCommandLine(c.args.c_str(), &start);
-        EXPECT_EQ(start.quoted != 0, c.quoted);
+        EXPECT_EQ(start.quoted ? (start.shortForm ? 's' : 'q') : (start.shortForm ? '?' : 'p'), c.form);
         EXPECT_EQ(start.path ? std::string(start.path, start.length) : "", c.path);
         EXPECT_EQ(start.path == nullptr, c.path.empty());
         EXPECT_EQ(start.launch != 0, c.rest != nullptr);

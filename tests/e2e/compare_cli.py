@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
 for every shared test image and made file (qvrc.exe expands the folder patterns itself), then names
-code page 932 cannot hold as arguments, and DOS device names beside patterns. Exit status 77
-(skipped) without the test images or the Linux build."""
+ending in dots or blanks, names code page 932 cannot hold as arguments, and DOS device names beside
+patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
 import json
 import os
@@ -111,6 +111,16 @@ def main():
             failures.append("qvrc.exe expanded the patterns to other paths or another order")
         failures += differences(windows, linux)
         print("%d files compared" % len(windows))
+        # Sizes past 32 bits show whole, on both systems alike (the lines are compared above).
+        sizes = [l["texts"]["size"] for l in linux if l["path"] in ("made/big.bmp", "made/big.png")]
+        if sizes != ["4.1e+003 MByte ( 4,294,967,296 Byte )", "5.12e+003 MByte ( 5,368,709,123 Byte )"]:
+            failures.append("the sizes past 32 bits show as %s" % sizes)
+
+        # A name ending in dots or blanks reaches the file the system opens: the same line, the path aside.
+        names = ["a.png", "a.png.", "a.png ", "a.png. ."]
+        status, lines, _ = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "made"), env)
+        if status != 0 or [dict(line, path=0) for line in lines] != [dict(lines[0], path=0)] * len(names):
+            failures.append("names ending in dots or blanks: %s" % [(l["path"], l["texts"]["scale"]) for l in lines])
 
         # Each name as an argument reaches its own file, never the neighbour a conversion would name;
         # a missing one is named on the console as code page 932 can show it.
@@ -121,6 +131,18 @@ def main():
             failures.append("names as arguments: exit status %d under Wine, %d on Linux" % (status, linux_status))
         if message != "qvrc: 無い?￥.png: no such file\r\n".encode("cp932"):
             failures.append("names as arguments: the message for a missing one reads %r" % message)
+        failures += differences(windows, linux)
+
+        # Characters code page 932 holds only by likeness, one way (〜 as the bytes of ～, ‖ as those
+        # of ∥): both tools show them as '?', never as the character of another file's name.
+        likeness = ["a\u301cb.png", "\u00a2.png", "\u00a3.png", "\u00ac.png", "\u2014.png", "\u2016.png", "\u2212.png"]
+        for name in likeness:
+            shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(folder, name))
+        status, windows, _ = json_lines([wine, qvrc, "--json", *likeness], folder, env)
+        linux_status, linux, _ = json_lines([args.qvr, "--json", *likeness], folder)
+        if (status, linux_status) != (0, 0) or [l["name"] for l in linux] != ["a?b.png"] + ["?.png"] * 6:
+            failures.append("names held by likeness: exit status %d under Wine, %d on Linux, %s" % (
+                status, linux_status, [l["name"] for l in linux]))
         failures += differences(windows, linux)
 
         os.mkdir(os.path.join(tmp, "patterns"))

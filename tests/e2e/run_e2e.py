@@ -200,12 +200,19 @@ def make_files(d):
              "pxa": ("third long name.pxa", pxa, "300 Byte", "1,280 × 960 Pixel", "24 ビットカラー"),
              "kanji": ("表ソ能.png", png, "33 Byte", "33 × 17 Pixel", "256 色"),
              "first": ("写真 2025.jpeg", jpeg, "33 Byte", "64 × 48 Pixel", "256 色"),
-             # Reached through its short name, which ends in .JPE, this is no JPEG.
-             "jpeg": ("photo 2024.jpeg", jpeg, "33 Byte", NO, NO),
+             "jpeg": ("photo 2024.jpeg", jpeg, "33 Byte", "64 × 48 Pixel", "256 色"),
+             "photo": ("my photos/photo.jpeg", jpeg, "33 Byte", "64 × 48 Pixel", "256 色"),
+             "x": ("my photos/x.png", png[:16] + struct.pack(">I", 41) + png[20:], "33 Byte", "41 × 17 Pixel", "256 色"),
              "p00": ("p00.png", png, None, None, None),  # what the pattern p0?.png would match
              "COM1": ("COM1", None, "0 Byte", NO, NO), "AUX": ("AUX", None, "0 Byte", NO, NO)}  # as the shell says
-    f = {k: {"path": data and write(os.path.join(d, name), data), "caption": name + " - " + PLAIN, "name": name,
-             "size": size, "scale": scale, "colors": colors} for k, (name, data, size, scale, colors) in files.items()}
+    f = {k: {"path": data and write(os.path.join(d, name), data), "caption": os.path.basename(name) + " - " + PLAIN,
+             "name": os.path.basename(name), "size": size, "scale": scale, "colors": colors}
+         for k, (name, data, size, scale, colors) in files.items()}
+    # The very same files, in a folder whose name holds no blank.
+    os.makedirs(os.path.join(d, "photos"))
+    for k in ("photo", "x"):
+        f[k + "_plain"] = dict(f[k], path=os.path.join(d, "photos", f[k]["name"]))
+        os.link(f[k]["path"], f[k + "_plain"]["path"])
     f["missing"] = dict(MISSING, path=os.path.join(d, "missing.png"))
     # Under \\.\ a file is never opened; the shell knows no such path, the file search does.
     f["device_path"] = dict(f["bmp"], **{k: MISSING[k] for k in ("type", "scale", "colors")})
@@ -241,7 +248,7 @@ def write_names(folder, png):
 CHAINS = [
     (" {missing} COM1.jpg AUX.png \\\\.\\{bmp} p0?.png {bmp}\t{kanji}",  # AUX is COM1; a tab hands nothing on
      ["missing", "COM1", "AUX", "device_path", BAD_NAME, "bmp"]),
-    (" 表ソ能.png \"{jpeg}\"", ["kanji", "jpeg"]),  # a lead byte first; a quoted path with blanks
+    (" 表ソ能.png \"{jpeg}\"", ["kanji", "jpeg"]),  # a lead byte first; a quoted path with blanks, long name
     (" {bmp} ", ["bmp", NO_FILE]),
     (' "{missing}"', [NO_FILE]),
 ]
@@ -328,7 +335,32 @@ def unicode_names(s, f):
     s.close(wins, ["ok"] * len(wins))
 
 
-CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names}
+def roads(s, f):
+    """photo.jpeg, in a folder whose name holds a blank, shows the same on every road: named plainly (the
+    same file, linked into a folder without a blank), quoted alone and among other paths, dropped first and
+    further. x.png. and "x.png " reach x.png, as the system opens them: they show x.png."""
+    p = {k: win_path(f[k]["path"]) for k in ("photo", "photo_plain", "x", "x_plain")}
+    for tail, keys in [(' "%s"' % p["photo"], ["photo"]),
+                       (' "%s" "%s." "%s "' % (p["photo"], p["x"], p["x"]), ["photo", "x", "x"]),
+                       (' %s "%s"  %s.' % (p["photo_plain"], p["photo"], p["x_plain"]), ["photo_plain", "photo", "x"])]:
+        s.launch(tail)
+        wins = s.settle(len(keys), "command line %r" % tail)
+        for w, k in zip(wins, keys):
+            expect(w, f[k], "command line %r, %s" % (tail, k))
+        s.close(wins, ["ok"] * len(wins))
+    s.launch("")
+    (w,) = s.settle(1, "started without a file")
+    s.xdnd(w, f["photo"]["path"], f["x"]["path"])
+    expect(s.shows(w, "photo.jpeg", "dropped first"), f["photo"], "photo.jpeg dropped first")
+    s.xdnd(w, f["x"]["path"], f["photo"]["path"])
+    s.shows(w, "x.png", "dropped first")
+    wins = s.settle(3, "dropped twice")
+    for n, (w, k) in enumerate(zip(wins, ["x", "x", "photo"])):
+        expect(w, f[k], "dropped, window %d" % (n + 1))
+    s.close(wins, ["ok"] * len(wins))
+
+
+CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names, "roads": roads}
 
 
 def main():

@@ -7,10 +7,10 @@
 
 namespace {
 
-// Only the three value types compile; a long, whose width differs between targets, does not.
+// Only the four value types compile; a long, whose width differs between targets, does not.
 template <typename T> constexpr bool Formats(...) { return false; }
 template <typename T> constexpr auto Formats(int) -> decltype(FormatGrouped(nullptr, 0, "", T()), true) { return true; }
-static_assert(Formats<int32_t>(0) && Formats<uint32_t>(0) && Formats<double>(0));
+static_assert(Formats<int32_t>(0) && Formats<uint32_t>(0) && Formats<uint64_t>(0) && Formats<double>(0));
 static_assert(!Formats<long>(0) && !Formats<int64_t>(0) && !Formats<float>(0) && !Formats<bool>(0));
 
 template <typename T>
@@ -50,7 +50,7 @@ TEST(FormatGroupedTest, Conversions)
         {"[%lu%%]", U32, 5, "[5%]"}, {"%ld Byte", I32, 1234, "123,4 Byte"}, {"1.%ld.5", I32, 234567, "1.234,567.5"},
         // Formats that do not suit the value give the empty text.
         {"%lu", I32, 1, ""}, {"%ld", DBL, 1, ""}, {"%s", I32, 1, ""}, {"%ld %ld", I32, 1, ""},
-        {"no conversion", I32, 1, ""}, {"%lld", I32, 1, ""}, {"%.100g", DBL, 1, ""},
+        {"no conversion", I32, 1, ""}, {"%lld", I32, 1, ""}, {"%.100g", DBL, 1, ""}, {"%llu", U32, 1, ""},
     };
     for (const auto& c : cases) {
         const char* format = c.format.c_str();
@@ -59,6 +59,14 @@ TEST(FormatGroupedTest, Conversions)
                                            : Grouped(format, c.value, c.capacity);
         EXPECT_EQ(text, c.expected) << format << " of " << c.value;
     }
+    // 64-bit counts come from the integer itself, whole past what a double holds exactly.
+    const struct { const char* format; uint64_t value; const char* expected; } counts[] = {
+        {"%llu", 0, "0"}, {"%llu", (uint64_t{1} << 53) + 1, "9,007,199,254,740,993"},
+        {"= %llu", ~uint64_t{0}, "= 18,446,744,073,709,551,615"},
+        {"%lu", 1, ""}, {"%lld", 1, ""}, {"%.3llu", 1, ""}, {"%llg", 1, ""},
+    };
+    for (const auto& c : counts)
+        EXPECT_EQ(Grouped(c.format, c.value, 128), c.expected) << c.format << " of " << c.value;
     char untouched = 'X';
     FormatGrouped(&untouched, 0, "%ld", int32_t{1});
     EXPECT_EQ(untouched, 'X');

@@ -9,14 +9,14 @@
 
 namespace {
 
-ImageInfo Record(const std::string& name, uint32_t fileSize = 1, uint32_t flags = 0)
+ImageInfo Record(const std::string& name, uint64_t fileSize = 1, uint32_t flags = 0)
 {
     ImageInfo info{};
     info.icon = reinterpret_cast<void*>(0x1234);
     std::memcpy(info.name, name.c_str(), name.size() + 1);
     std::strcpy(info.typeName, "BMP ファイル");
-    info.fileSize = fileSize;
-    info.fileSizeHigh = 1; // the panel shows the low 32 bits only
+    info.fileSize = static_cast<uint32_t>(fileSize);
+    info.fileSizeHigh = static_cast<uint32_t>(fileSize >> 32);
     info.flags = flags;
     return info;
 }
@@ -29,10 +29,11 @@ PanelTexts Texts(const ImageInfo& info)
     return texts;
 }
 
-// The three number fields, each column on its own.
+// The three number fields, each column on its own. Sizes are whole, past 32 bits and past
+// what a double holds exactly.
 TEST(PanelTexts, SizeScaleAndColours)
 {
-    const struct { uint32_t bytes; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } rows[] = {
+    const struct { uint64_t bytes; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } rows[] = {
         {1023, 640, -480, 1, 0, "1023 Byte", "640 \x81\x7E -480 Pixel", "2 色"}, // the sign is one CP932 character
         {1024, -2147483647 - 1, 2147483647, 16, 0, "1 KByte ( 1,024 Byte )", "-2,147,483,648 × 2,147,483,647 Pixel", "65,536 色"},
         {1152, 0, 480, 17, 0, "1.13 KByte ( 1,152 Byte )", "??? × ??? Pixel", "17 ビットカラー"},
@@ -40,6 +41,12 @@ TEST(PanelTexts, SizeScaleAndColours)
         {1048576, 2, 3, 0, INFO_PLAIN_TITLE, "1 MByte ( 1,048,576 Byte )", "2 × 3 Pixel", "??? 色"},
         {4294967295u, 2, 3, 4294967295u, 0, "4.1e+003 MByte ( 4,294,967,295 Byte )", "2 × 3 Pixel", "4,294,967,295 ビットカラー"},
         {123456, 2, 3, 1, INFO_SIZE_UNKNOWN | INFO_SCALE_UNSUPPORTED, "??? Byte", "未サポート", "2 色"},
+        {1ull << 32, 1, 1, 24, 0, "4.1e+003 MByte ( 4,294,967,296 Byte )", "1 × 1 Pixel", "24 ビットカラー"},
+        {(1ull << 32) + 1, 1, 1, 8, 0, "4.1e+003 MByte ( 4,294,967,297 Byte )", "1 × 1 Pixel", "256 色"},
+        {(5ull << 30) + 3, 1, 1, 8, 0, "5.12e+003 MByte ( 5,368,709,123 Byte )", "1 × 1 Pixel", "256 色"},
+        {(1ull << 53) + 1, 1, 1, 8, 0, "8.59e+009 MByte ( 9,007,199,254,740,993 Byte )", "1 × 1 Pixel", "256 色"},
+        {~0ull, 1, 1, 8, 0, "1.76e+013 MByte ( 18,446,744,073,709,551,615 Byte )", "1 × 1 Pixel", "256 色"},
+        {1ull << 32, 1, 1, 8, INFO_SIZE_UNKNOWN, "??? Byte", "1 × 1 Pixel", "256 色"},
     };
     for (const auto& c : rows) {
         ImageInfo info = Record("a", c.bytes, c.flags);

@@ -24,7 +24,7 @@ Bytes Frame(uint16_t lines, uint16_t samples, uint8_t components)
 // it was. Standard BMP, PNG and JPEG files are in the shared test images, MNG in the driver's tests.
 TEST(Detectors, StoreTheHeaderFieldsOrNothing)
 {
-    const struct { int (*detect)(ImageInfo*, const char*); const char* name; Bytes bytes; int result; int32_t width, height;
+    const struct { int (*detect)(ImageInfo*, const ProbePath*); const char* name; Bytes bytes; int result; int32_t width, height;
                    uint32_t depth; } rows[] = {
         // The old 12-byte core header has unsigned 16-bit fields at other offsets; every other size
         // (the 16-byte short form of its successor too) has signed 32-bit fields.
@@ -56,7 +56,9 @@ TEST(Detectors, StoreTheHeaderFieldsOrNothing)
         expected = info;
         if (row.result)
             std::tie(expected.width, expected.height, expected.depth) = std::tie(row.width, row.height, row.depth);
-        ASSERT_EQ(row.detect(&info, dir.Write(row.name, row.bytes).c_str()), row.result);
+        std::string file = dir.Write(row.name, row.bytes);
+        ProbePath path = PathOf(file.c_str());
+        ASSERT_EQ(row.detect(&info, &path), row.result);
         EXPECT_EQ(std::tie(info.width, info.height, info.depth), std::tie(expected.width, expected.height, expected.depth));
         EXPECT_EQ(memcmp(&info, &expected, sizeof info), 0) << "a field beyond the detector's was written";
     }
@@ -102,7 +104,9 @@ TEST(JpegWalk, SameResultsAsThePlainWalk)
             bytes.resize(bytes.size() - next(12));
         JpegReference expected = WalkJpegReference(bytes.data(), bytes.size());
         ImageInfo info{};
-        ASSERT_EQ(ProbeJpeg(&info, dir.Write("r.jpg", bytes).c_str()), expected.result) << "round " << round;
+        std::string file = dir.Write("r.jpg", bytes);
+        ProbePath path = PathOf(file.c_str());
+        ASSERT_EQ(ProbeJpeg(&info, &path), expected.result) << "round " << round;
         ASSERT_TRUE(info.width == expected.width && info.height == expected.height && info.depth == expected.depth)
             << "round " << round << ", size " << bytes.size() << ": " << info.width << " x " << info.height;
         found += expected.depth != 0;

@@ -1,5 +1,5 @@
-// The probe driver and the shell-facts step, with every answer of the platform chosen here, and
-// what a Windows path must not be opened as.
+// The probe driver and the shell-facts step, with every answer of the platform chosen here; what
+// a Windows path must not be opened as, and the name it reaches when it is opened.
 #include "device_names.h"
 #include "fake_platform.h"
 #include "test_files.h"
@@ -65,7 +65,8 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
     for (const auto& row : table) {
         g_fake = {true, true, 0, row.type, row.found};
         ImageInfo info{}; // as the driver clears it
-        EXPECT_EQ(GetShellFileFacts(&info, "x"), 1);
+        ProbePath path = PathOf("x");
+        EXPECT_EQ(GetShellFileFacts(&info, &path), 1);
         EXPECT_EQ(std::string(info.name), row.shown) << row.found;
         EXPECT_EQ(std::string(info.typeName), row.storedType) << row.type.size();
         EXPECT_EQ(info.flags, 0u);
@@ -93,6 +94,40 @@ TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
         EXPECT_EQ(InDeviceNamespace(row.path), strchr(row.is, 'n') != nullptr);
         EXPECT_EQ(InPipeShare(row.path), strchr(row.is, 'p') != nullptr);
         EXPECT_EQ(HasWildcard(row.path), strchr(row.is, 'w') != nullptr);
+    }
+}
+
+// The name a path reaches when the system opens it: the dots and blanks that end its last
+// component are dropped from both forms alike; nothing else is touched.
+TEST(DeviceNames, DotsAndBlanksThatEndAName)
+{
+    const struct { const char* path; const wchar_t* wide; const char* reached; } table[] = {
+        {"x.png.", L"x.png.", "x.png"}, {"x.png ", L"x.png ", "x.png"}, {"C:\\d\\x.png. .", L"C:\\d\\x.png. .", "C:\\d\\x.png"},
+        {"d/x.jpeg..", L"d/x.jpeg..", "d/x.jpeg"}, {"表.png.", L"表.png.", "表.png"}, {"?.png .", L"\U0001F600.png .", "?.png"},
+        {"C:x.", L"C:x.", "C:x"}, {"\\\\h\\s\\x.png ", L"\\\\h\\s\\x.png ", "\\\\h\\s\\x.png"},
+        {"x.png", L"x.png", nullptr}, {"d.\\x.png", L"d.\\x.png", nullptr}, {"d \\", L"d \\", nullptr},
+        {"...", L"...", nullptr}, {"C:\\d\\ .", L"C:\\d\\ .", nullptr}, {"C:..", L"C:..", nullptr}, {"", L"", nullptr},
+        {"\\\\?\\C:\\x.png.", L"\\\\?\\C:\\x.png.", nullptr}, {"\\\\.\\C:\\x.png.", L"\\\\.\\C:\\x.png.", nullptr},
+        {"x.png", L"x.png.", nullptr}, // forms that disagree are left alone
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.path);
+        char reached[16];
+        wchar_t reachedWide[16];
+        memset(reached, 'X', sizeof reached);
+        bool dropped = ReachedName(row.path, row.wide, reached, sizeof reached, reachedWide, 16);
+        EXPECT_EQ(dropped, row.reached != nullptr);
+        EXPECT_EQ(reached[0], dropped ? row.path[0] : 'X');
+        if (!dropped)
+            continue;
+        EXPECT_STREQ(reached, row.reached);
+        std::wstring wide = row.wide;
+        EXPECT_EQ(std::wstring(reachedWide), wide.substr(0, wide.size() - (strlen(row.path) - strlen(row.reached))));
+        // Both forms must fit, terminator included.
+        size_t size = strlen(row.reached) + 1, wideSize = wcslen(reachedWide) + 1;
+        EXPECT_TRUE(ReachedName(row.path, row.wide, reached, size, reachedWide, wideSize));
+        EXPECT_FALSE(ReachedName(row.path, row.wide, reached, size - 1, reachedWide, wideSize));
+        EXPECT_FALSE(ReachedName(row.path, row.wide, reached, size, reachedWide, wideSize - 1));
     }
 }
 

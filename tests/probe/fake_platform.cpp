@@ -8,7 +8,7 @@
 
 FakePlatform g_fake;
 
-int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+int QueryShellFileInfo(const ProbePath*, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
     if (!g_fake.shellAnswers)
         return 0;
@@ -17,7 +17,7 @@ int QueryShellFileInfo(const char*, void** icon, char typeName[PLATFORM_TEXT_SIZ
     return 1;
 }
 
-int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+int FindFileEntry(const ProbePath*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
 {
     if (!g_fake.fileFound)
         return 0;
@@ -26,13 +26,13 @@ int FindFileEntry(const char*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* siz
     return 1;
 }
 
-void BeginFileProbe(const char*) { ++g_fake.probes; }
-void EndFileProbe() { --g_fake.probes; }
+void BeginFileProbe(ProbePath*) { ++g_fake.probes; }
+void EndFileProbe(ProbePath*) { --g_fake.probes; }
 
-int OpenHeaderFile(const char* path, HeaderFile* file)
+int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
     ++g_fake.opens;
-    file->handle = open(path, O_RDONLY | O_CLOEXEC);
+    file->handle = open(path->text, O_RDONLY | O_CLOEXEC);
     return file->handle >= 0;
 }
 

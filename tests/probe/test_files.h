@@ -32,6 +32,13 @@ struct TempDir {
     }
 };
 
+// A probe step's path for `text`, as the driver hands it on (no look taken: the fake platform
+// opens the text itself).
+inline ProbePath PathOf(const char* text)
+{
+    return {text, nullptr, {-1, 0, 0, 0, 0}};
+}
+
 // Bytes at fixed offsets in an otherwise zero buffer of `size` bytes.
 inline Bytes Header(size_t size, std::initializer_list<std::pair<size_t, Bytes>> fields)
 {
