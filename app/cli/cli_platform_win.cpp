@@ -337,13 +337,12 @@ bool CliInterrupted()
 
 bool IsCliOutputGone(int error)
 {
-    // msvcrt turns ERROR_BROKEN_PIPE into EPIPE, but a pipe whose reader has gone more often
-    // answers a write with ERROR_NO_DATA (Windows) or ERROR_PIPE_NOT_CONNECTED (Wine), which it
-    // turns into EINVAL: the thread's last error, still that of the failed write, tells them apart.
-    if (error == EPIPE)
-        return true;
-    DWORD last = GetLastError();
-    return error == EINVAL && (last == ERROR_NO_DATA || last == ERROR_PIPE_NOT_CONNECTED || last == ERROR_BROKEN_PIPE);
+    // msvcrt turns ERROR_BROKEN_PIPE into EPIPE, but a pipe whose reader has gone answers a write
+    // with ERROR_NO_DATA on Windows and ERROR_PIPE_NOT_CONNECTED under Wine, which msvcrt turns into
+    // EINVAL; by the time the run ends, the thread's last error no longer tells. A write to a pipe
+    // fails with EINVAL for nothing else.
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    return error == EPIPE || (error == EINVAL && GetFileType(output) == FILE_TYPE_PIPE);
 }
 
 bool IsCliTerminal(FILE* stream)
