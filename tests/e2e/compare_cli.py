@@ -4,6 +4,7 @@ for every shared test image and made file (qvrc.exe expands the folder patterns 
 ending in dots or blanks, names code page 932 cannot hold as arguments, and DOS device names beside
 patterns. Exit status 77 (skipped) without the test images or the Linux build."""
 import argparse
+import copy
 import json
 import os
 import shutil
@@ -11,6 +12,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 from run_e2e import NAMES, WINESERVER, wine_prefix, write, write_names
 from wine_build import choose
@@ -76,6 +78,94 @@ def check_patterns(wine, qvrc, folder, env, png):
     want = [path for _, paths in cases for path in paths]
     got = [line["path"] for line in lines]
     return [] if (status, got) == (1, want) else ["patterns: exit status %d, %s; expected 1, %s" % (status, got, want)]
+
+
+def make_tree(root, made):
+    """Nested folders of made files, names code page 932 cannot hold, an empty folder, a link to a folder
+    beside it, one back up to its parent (a loop, were it followed) and one to a file."""
+    files = {"a.png": "a.png", "B.gif": "a.gif", "café.png": "a.png", "sub/한국.jpg": "a.jpg", "sub/x.bmp": "b.bmp",
+             "sub/deeper/😀.png": "a.png", "sub/deeper/𠮷.mng": "a.mng", "sub/deeper/note.txt": "note.txt",
+             "zz/last.png": "a.png"}
+    for name, source in files.items():
+        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+        shutil.copy(os.path.join(made, source), os.path.join(root, name))
+    os.mkdir(os.path.join(root, "empty"))
+    os.symlink("sub", os.path.join(root, "link"))
+    os.symlink("..", os.path.join(root, "sub", "up"))
+    os.symlink("a.png", os.path.join(root, "filelink"))
+
+
+def walked(lines, links):
+    """Lines of a walk with '/' between names; a link to a folder without its size, which Linux gives and
+    Windows does not."""
+    for line in lines:
+        line["path"] = line["path"].replace("\\", "/")
+        if line["path"] in links:
+            del line["fileSize"], line["texts"]["size"]
+    return lines
+
+
+def check_tree(wine, qvrc, qvr, tmp, env):
+    """qvrc -r walks a tree as Linux qvr -r does, at 1, 4 and the default number of jobs: the same lines in
+    the same order; a link is an entry of its folder and never walked. A pattern under -r stands for the
+    matching folders too, each walked in its turn."""
+    make_tree(os.path.join(tmp, "tree"), os.path.join(tmp, "made"))
+    links = ("tree/link", "tree/sub/up")
+    linux_status, linux, err = json_lines([qvr, "-r", "--json", "tree"], tmp)
+    failures = [] if linux_status == 0 and not err else ["tree: Linux qvr -r exit status %d, %r" % (linux_status, err)]
+    paths = [line["path"] for line in linux]
+    if not set(links) <= set(paths) or any(p.startswith(l + "/") for p in paths for l in links):
+        failures.append("tree: Linux qvr -r does not take links as entries: %s" % paths)
+    linux = walked(linux, links)
+    for jobs in (["-j", "1"], ["-j", "4"], []):
+        status, windows, err = json_lines([wine, qvrc, "-r", "--json", *jobs, "tree"], tmp, env)
+        if (status, err) != (0, b""):
+            failures.append("tree at %s: exit status %d, %r" % (jobs or "the default", status, err))
+        failures += ["tree at %s: %s" % (jobs or "the default", f)
+                     for f in differences(walked(windows, links), copy.deepcopy(linux))]
+    top = ["tree/" + name for name in name_order(os.listdir(os.path.join(tmp, "tree")))]
+    _, linux, _ = json_lines([qvr, "-r", "--json", *top], tmp)
+    _, windows, _ = json_lines([wine, qvrc, "-r", "--json", "tree\\*"], tmp, env)
+    links += ("tree/link/up",)  # a link named by the user is walked
+    failures += ["tree\\* under -r: %s" % f for f in differences(walked(windows, links), walked(linux, links))]
+    return failures
+
+
+def check_timing(wine, qvrc, tmp, env):
+    """A folder of 20,000 entries is read once: its pattern and its walk take about as long per entry as those
+    of twenty folders of 1,000. The entries are empty folders (twenty of them hold a file), walked under -r:
+    under Wine the shell's answer for a file takes longer the larger its folder, whoever asks, and 20,000 files
+    in one folder would take minutes to probe. Each of these entries costs about as much as reading a folder did
+    before: passing over the 20,000 names once per 128 made it about three times as long. So the bound is
+    twice, and a run over it is measured once more lest a burst of load elsewhere fail it."""
+    def make(folder, count, files):
+        os.makedirs(folder)
+        for i in range(count):
+            os.mkdir(os.path.join(folder, "g%05d" % i))
+        for i in range(files):
+            write(os.path.join(folder, "g%05d" % (i * count // files), "f.png"), b"")
+        return ["%s/g%05d/f.png" % (os.path.relpath(folder, tmp), i * count // files) for i in range(files)]
+
+    def seconds(args, paths):
+        start = time.monotonic()
+        status, lines, _ = json_lines([wine, qvrc, "-r", "--json", *args], tmp, env)
+        if status != 0 or [line["path"].replace("\\", "/") for line in lines] != paths:
+            failures.append("%s: exit status %d, %d lines" % (args[0], status, len(lines)))
+        return time.monotonic() - start
+
+    big = make(os.path.join(tmp, "big"), 20000, 20)
+    small = [path for i in range(20) for path in make(os.path.join(tmp, "small", "s%02d" % i), 1000, 1)]
+    failures = []
+    for what, big_args, small_args in (("pattern", ["big\\*"], ["small\\s%02d\\*" % i for i in range(20)]),
+                                       ("walk", ["big"], ["small"])):
+        for _ in range(2):
+            times = seconds(big_args, big), seconds(small_args, small)
+            print("%s: %.1f s over one folder of 20,000 entries, %.1f s over folders of 1,000" % (what, *times))
+            if times[0] <= 2 * times[1]:
+                break
+        else:
+            failures.append("%s: %.1f s over one folder of 20,000 entries, %.1f s over folders of 1,000" % (what, *times))
+    return failures
 
 
 def main():
@@ -148,6 +238,13 @@ def main():
         os.mkdir(os.path.join(tmp, "patterns"))
         with open(os.path.join(tmp, "made", "a.png"), "rb") as f:
             failures += check_patterns(wine, qvrc, os.path.join(tmp, "patterns"), env, f.read())
+
+        started = time.monotonic()
+        failures += check_tree(wine, qvrc, args.qvr, tmp, env)
+        print("tree: %.1f s" % (time.monotonic() - started))
+        started = time.monotonic()
+        failures += check_timing(wine, qvrc, tmp, env)
+        print("timing: %.1f s" % (time.monotonic() - started))
 
         # Devices show what the shell says of them and are never opened, named or matched; the
         # pattern beside them matches its two files.
