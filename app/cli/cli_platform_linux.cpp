@@ -17,6 +17,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,6 +205,12 @@ bool IsCliOutputGone(int error)
 bool IsCliTerminal(FILE* stream)
 {
     return isatty(fileno(stream)) == 1;
+}
+
+uint64_t CliThreadWaits()
+{
+    rusage usage;
+    return getrusage(RUSAGE_THREAD, &usage) == 0 ? static_cast<uint64_t>(usage.ru_nvcsw) : 0;
 }
 
 uint64_t CliMicroseconds()
