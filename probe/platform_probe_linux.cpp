@@ -36,8 +36,9 @@ static ShellType g_shellTypes[SHELL_TYPE_SLOTS];
 static unsigned g_nextShellType;
 // The remembered types, and every call into GIO but the guess of a content type, under one lock.
 // GIO's content-type calls are safe on several threads (GIO guards its MIME database itself); the
-// guess, the one call every probe makes, runs outside the lock so that probes do not queue for it.
-static pthread_mutex_t g_gioLock = PTHREAD_MUTEX_INITIALIZER;
+// guess, the one call every probe makes, runs outside the lock so that probes do not queue for it;
+// what is left is held briefly, so a thread that finds it taken spins a little before it sleeps.
+static pthread_mutex_t g_gioLock = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 
 // Converters hold a state, so one thread at a time uses them.
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
@@ -280,7 +281,7 @@ static bool OnPseudoFileSystem(const FileLook* look)
     enum { SLOTS = 8 };
     static struct { uint64_t device; bool known, pseudo; } s_devices[SLOTS];
     static unsigned s_next;
-    static pthread_mutex_t s_lock = PTHREAD_MUTEX_INITIALIZER;
+    static pthread_mutex_t s_lock = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
     pthread_mutex_lock(&s_lock);
     for (const auto& entry : s_devices) {
         if (entry.known && entry.device == look->device) {

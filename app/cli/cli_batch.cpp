@@ -36,7 +36,7 @@ bool g_ending, g_stopped;
 // frees a good part of the window, not a slot at a time.
 bool g_submitterWaits;
 unsigned long g_finished, g_finishedBefore, g_wakeAfter;
-// Probes seen waiting for the device since the last prober was started: each allows one more.
+// Probes seen waiting for the device since the probers last grew.
 int g_waitingProbes;
 
 Slot* SlotOf(unsigned long item)
