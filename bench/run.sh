@@ -8,49 +8,17 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 corpus="$root/build/bench-corpus"
 work="$root/build/bench"
-per_format=2000
-corpus_version="4 $per_format"
 
 mkdir -p "$work"
 cd "$root"
+tools/install-deps.sh bench >&2
 if [ ! -x build/native/bin/qvr ]; then
   echo "building qvr..." >&2
   cmake --preset native >/dev/null
   cmake --build --preset native --target qvr >/dev/null
 fi
 cc -O2 -o "$work/bench_helper" bench/bench_helper.c
-
-# One ImageMagick process per format writes every image of that format (+adjoin: one file each).
-# Sizes and content vary so that headers and file sizes do.
-make_format() {
-  local ext="$1" source="$2" args=() i w h
-  shift 2
-  for ((i = 0; i < per_format; i++)); do
-    w=$((8 + (i * 37) % 193))
-    h=$((8 + (i * 53) % 151))
-    args+=(-size "${w}x${h}" "$source")
-  done
-  convert "${args[@]}" "$@" +adjoin -scene 0 "$corpus/$ext/img%04d.$ext"
-}
-
-if [ "$(cat "$corpus/.version" 2>/dev/null)" != "$corpus_version" ]; then
-  echo "building the corpus ($((4 * per_format)) images) in $corpus..." >&2
-  rm -rf "$corpus"
-  mkdir -p "$corpus"/{bmp,gif,png,jpg}
-  start=$SECONDS
-  # One thread each: ImageMagick's worker threads only spin on such small images. Dithering
-  # while reducing colours costs far more than everything else together.
-  export MAGICK_THREAD_LIMIT=1
-  make_format bmp "gradient:navy-orange" -type TrueColor &
-  make_format gif "gradient:crimson-gold" -dither None -colors 64
-  wait
-  make_format png "gradient:white-teal" -dither None -colors 16 &
-  make_format jpg "plasma:fractal" -quality 85
-  wait
-  echo "$corpus_version" >"$corpus/.version"
-  echo "corpus built in $((SECONDS - start)) s" >&2
-fi
-
+bench/corpus.sh
 list="$work/files.txt"
 (cd "$corpus" && find . -type f -name 'img*' | sort) >"$list"
 count=$(wc -l <"$list")

@@ -11,13 +11,13 @@ enum {
     MIN_WINDOW = 64,
     BUSY_PROBERS = 2,   // probers kept running from the start: a probe served from memory is
                         // mostly work for the processor, and more threads than cores only contend
-    WAITING_PROBE = 50, // microseconds: a probe this old waits for the device; more probers help
+    WAITING_PROBE = 30, // microseconds: a probe this slow that had to wait, waited for the device
+    SAMPLED_PROBES = 4, // one probe in so many is watched for waits
 };
 
 struct Slot {
     std::string path;
     const char* unprobed;
-    uint64_t claimedAt; // CliMicroseconds when a prober took it
     bool done;          // `result` is final: only the submitting thread touches the slot until printed
     CliResult result;
 };
@@ -36,6 +36,8 @@ bool g_ending, g_stopped;
 // frees a good part of the window, not a slot at a time.
 bool g_submitterWaits;
 unsigned long g_finished, g_finishedBefore, g_wakeAfter;
+// Probes seen waiting for the device since the probers last grew.
+int g_waitingProbes;
 
 Slot* SlotOf(unsigned long item)
 {
@@ -48,6 +50,19 @@ void Report(Slot* slot)
     slot->result.err.clear();
     slot->result.failed = false;
     g_calls.report(g_calls.context, slot->path, slot->unprobed, &slot->result);
+}
+
+// Probes `slot`. True when the probe was watched and found waiting for the device: slow, and
+// its thread gave way (a probe merely interrupted by other threads does not count).
+bool ReportWatched(Slot* slot, unsigned long item)
+{
+    if (item % SAMPLED_PROBES != 0) {
+        Report(slot);
+        return false;
+    }
+    uint64_t start = CliMicroseconds(), waits = CliThreadWaits();
+    Report(slot);
+    return CliMicroseconds() - start > WAITING_PROBE && CliThreadWaits() != waits;
 }
 
 void RunProber(void*)
@@ -66,12 +81,12 @@ void RunProber(void*)
         Slot* slot = SlotOf(item);
         if (slot->done)
             continue; // a message: nothing to probe
-        slot->claimedAt = CliMicroseconds();
         UnlockCliBatch();
-        Report(slot);
+        bool waited = ReportWatched(slot, item);
         LockCliBatch();
         slot->done = true;
         ++g_finished;
+        g_waitingProbes += waited;
         if (g_submitterWaits && SlotOf(g_printed)->done &&
             (g_finished - g_finishedBefore >= g_wakeAfter || g_claimed == g_submitted))
             WakeCliBatch(CLI_RESULT_READY, false);
@@ -121,20 +136,11 @@ bool WaitForHead()
     return going;
 }
 
-// Whether the oldest item still being probed has waited long: on a cold disk or a network share
-// probes wait for the device, and more of them at once make the batch faster.
-bool ProbesWait()
-{
-    if (g_printed == g_claimed)
-        return false;
-    const Slot* head = SlotOf(g_printed);
-    return !head->done && CliMicroseconds() - head->claimedAt > WAITING_PROBE;
-}
-
 // Sees that the new item finds a prober. A prober that is awake takes item after item without
-// being woken; a sleeping one is woken only when none is awake or the awake ones fall behind, and
-// a new one starts while there are fewer than BUSY_PROBERS, or fewer than `jobs` when probes wait
-// for the device. False when none is running and none could be started.
+// being woken; a sleeping one is woken only when none is awake or the awake ones fall behind.
+// BUSY_PROBERS start at once; beyond them, up to `jobs`, the probers double whenever a probe was
+// seen waiting for the device since they last grew (a cold disk, a network share, where more
+// probes at once make the batch faster). False when none is running and none could be started.
 bool FindProber()
 {
     int awake = g_started - g_idle;
@@ -143,8 +149,10 @@ bool FindProber()
         WakeCliBatch(CLI_WORK_READY, false);
         return true;
     }
-    bool wanted = g_started < BUSY_PROBERS || (g_idle == 0 && ProbesWait());
-    if (g_started < g_jobs && wanted && StartCliThread(RunProber, nullptr))
+    int wanted = g_waitingProbes > 0 ? 2 * g_started : BUSY_PROBERS;
+    if (g_started < wanted)
+        g_waitingProbes = 0;
+    while (g_started < wanted && g_started < g_jobs && StartCliThread(RunProber, nullptr))
         ++g_started;
     return g_started > 0;
 }
@@ -202,7 +210,7 @@ void StartCliBatch(int jobs, const CliBatchCalls* calls)
     g_jobs = jobs < 1 ? 1 : jobs > CLI_MAX_JOBS ? CLI_MAX_JOBS : jobs;
     g_slots.assign(g_jobs == 1 ? 1 : g_jobs * WINDOW_PER_JOB < MIN_WINDOW ? MIN_WINDOW : g_jobs * WINDOW_PER_JOB, Slot());
     g_submitted = g_claimed = g_printed = 0;
-    g_started = g_idle = 0;
+    g_started = g_idle = g_waitingProbes = 0;
     g_ending = g_stopped = false;
 }
 

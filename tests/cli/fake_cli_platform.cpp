@@ -94,6 +94,12 @@ bool CliInterrupted() { return g_fakeInterrupted; }
 bool IsCliOutputGone(int) { return false; }
 bool IsCliTerminal(FILE*) { return false; }
 
+uint64_t CliThreadWaits()
+{
+    static std::atomic<uint64_t> s_calls{0};
+    return ++s_calls; // every slow probe counts as waiting: delayed probes grow the probers
+}
+
 uint64_t CliMicroseconds()
 {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(

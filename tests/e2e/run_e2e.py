@@ -312,6 +312,15 @@ def drops(s, f, count=500):
     check(memory[1] - memory[0] < 200, "%d KB more memory over %d drops" % (memory[1] - memory[0], count - 51))
 
 
+def launch_and_expect(s, f, tail, keys):
+    """Starts the program with `tail` after its name: one window for each of `keys`, each showing its file."""
+    s.launch(tail)
+    wins = s.settle(len(keys), "command line %r" % tail)
+    for w, k in zip(wins, keys):
+        expect(w, f[k], "command line %r, %s" % (tail, k))
+    s.close(wins, ["ok"] * len(wins))
+
+
 def unicode_names(s, f):
     """Each name of NAMES reaches its own file: plain and quoted on the command line, dropped first and
     further; a neighbour's width would show in its place if a name were converted by likeness."""
@@ -319,11 +328,7 @@ def unicode_names(s, f):
     *plain, last = NAMES
     for tail, keys in [(" %s \"%s\"" % (" ".join(p[k] for k in plain), p[last]), list(NAMES)),
                        (' "%s"' % p["a¥b.png"], ["a¥b.png"]), (' "%s"' % p["café.png"], ["café.png"])]:
-        s.launch(tail)
-        wins = s.settle(len(keys), "command line %r" % tail)
-        for w, k in zip(wins, keys):
-            expect(w, f[k], "command line %r, %s" % (tail, k))
-        s.close(wins, ["ok"] * len(wins))
+        launch_and_expect(s, f, tail, keys)
     s.launch("")
     dropped = ["a¥b.png", "café.png", "😀.png", "𠮷.png", "한국.png", "x‾y.png"]
     (w,) = s.settle(1, "started without a file")
@@ -343,11 +348,7 @@ def roads(s, f):
     for tail, keys in [(' "%s"' % p["photo"], ["photo"]),
                        (' "%s" "%s." "%s "' % (p["photo"], p["x"], p["x"]), ["photo", "x", "x"]),
                        (' %s "%s"  %s.' % (p["photo_plain"], p["photo"], p["x_plain"]), ["photo_plain", "photo", "x"])]:
-        s.launch(tail)
-        wins = s.settle(len(keys), "command line %r" % tail)
-        for w, k in zip(wins, keys):
-            expect(w, f[k], "command line %r, %s" % (tail, k))
-        s.close(wins, ["ok"] * len(wins))
+        launch_and_expect(s, f, tail, keys)
     s.launch("")
     (w,) = s.settle(1, "started without a file")
     s.xdnd(w, f["photo"]["path"], f["x"]["path"])

@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // The path is renamed back and forth between a PNG, a FIFO, a folder and (as root) a device of its
-// own while it is probed again and again: only what was looked at is read, so nothing but the PNG
-// is ever opened, and the PNG still is now and then.
+// own while it is probed again and again, on four threads: only what was looked at is read, so
+// nothing but the PNG is ever opened, and the PNG still is now and then.
 TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
 {
     TempDir dir;
@@ -33,13 +33,21 @@ TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
                 rename(stand.c_str(), path.c_str()), rename(path.c_str(), stand.c_str());
         }
     });
-    int read = 0, icons = 0;
-    for (int probe = 0; probe < 100000; ++probe) {
-        ImageInfo info{};
-        read += ProbeImageFile(&info, path.c_str());
-        icons += info.icon != nullptr;
-        ReleaseShellIcon(info.icon);
+    // Four probers at once, as a batch runs them: each probe keeps its own look.
+    std::atomic<int> read{0}, icons{0};
+    std::vector<std::thread> probers;
+    for (int t = 0; t < 4; ++t) {
+        probers.emplace_back([&] {
+            for (int probe = 0; probe < 25000; ++probe) {
+                ImageInfo info{};
+                read += ProbeImageFile(&info, path.c_str());
+                icons += info.icon != nullptr;
+                ReleaseShellIcon(info.icon);
+            }
+        });
     }
+    for (std::thread& prober : probers)
+        prober.join();
     stop = true;
     swapper.join();
     EXPECT_GT(read, 0);
