@@ -20,8 +20,9 @@
 const char g_cliProgramName[] = "qvrc";
 const char g_cliUsagePaths[] =
     "\n"
-    "A PATH holding * or ? stands for every file of its folder whose name matches, in\n"
-    "name order; a pattern that matches no file is reported as a missing file.\n";
+    "A PATH holding * or ? stands for every file of its folder whose name matches\n"
+    "(letters in either case; with -r every matching folder too), in name order;\n"
+    "a pattern that matches nothing is reported as a missing file.\n";
 const int g_cliNameEncoding = TEXT_UTF8;
 const int g_cliTerminalEncoding = TEXT_CP932;
 
@@ -359,6 +360,14 @@ uint64_t CliMicroseconds()
     QueryPerformanceFrequency(&frequency);
     uint64_t ticks = static_cast<uint64_t>(count.QuadPart), perSecond = static_cast<uint64_t>(frequency.QuadPart);
     return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond; // no overflow
+}
+
+uint64_t CliThreadWaits()
+{
+    // Windows counts a thread's context switches only in a snapshot of every process on the
+    // system, far too dear per probe: every call counts, so every slow probe counts as waiting.
+    static std::atomic<uint32_t> calls(0);
+    return ++calls;
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
