@@ -144,9 +144,10 @@ int ProbeCliPath(ImageInfo* info, const char* path)
 
 const char g_cliPathSeparator[] = "\\";
 // Without the \\?\ prefix (which the probe refuses, like every device path) the system takes a
-// path of MAX_PATH - 1 UTF-16 units, at most three UTF-8 bytes each. A longer path cannot be
-// taken; within this one the system decides, and reports what it cannot reach as not found.
-const size_t g_cliPathLimit = 3 * (MAX_PATH - 1);
+// path of MAX_PATH - 1 UTF-16 units, at most three UTF-8 bytes each; counted with the terminator,
+// as PATH_MAX is. A longer path cannot be taken; within this one the system decides, and reports
+// what it cannot reach as not found.
+const size_t g_cliPathLimit = 3 * (MAX_PATH - 1) + 1;
 
 namespace {
 

@@ -8,6 +8,7 @@ import copy
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -129,6 +130,41 @@ def check_tree(wine, qvrc, qvr, tmp, env):
             failures.append("tree, qvrc -r %s: exit status %d, %r" % (" ".join(args), status, err))
         failures += ["tree, qvrc -r %s: %s" % (" ".join(args), f)
                      for f in differences(walked(windows, entries), walked(copy.deepcopy(want), entries))]
+
+    # Past 777 bytes a path is too long for Windows (MAX_PATH - 1 units of up to three bytes), though
+    # Wine would take it: the seventh folder (851 bytes) gets its message, the six above give their files.
+    folder = os.path.join(tmp, "deep")
+    for _ in range(8):
+        folder = os.path.join(folder, "深" * 40)
+        write(os.path.join(folder, "f.png"), b"")
+    status, lines, err = json_lines([wine, qvrc, "-r", "--json", "deep"], tmp, env)
+    if status != 1 or len(lines) != 6 or err.decode("cp932").count(": cannot read the folder: the path is too long") != 1:
+        failures.append("a tree deeper than a path can be long: exit status %d, %d lines, %r" % (status, len(lines), err))
+    return failures
+
+
+def check_stopping(wine, qvrc, tmp, env):
+    """A reader that goes away ends qvrc -r with status 2 and no message. Ctrl+C (SIGINT, which Wine hands
+    to the program as the console's Ctrl+C) ends it within seconds with status 130, its output ending after
+    a whole line; the sparse files alone take it longer than that."""
+    failures = []
+    command = [wine, qvrc, "-r", "--json", "-j", "1", "testdata", "made"]
+    run = subprocess.Popen(command, cwd=tmp, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    json.loads(run.stdout.readline())
+    run.stdout.close()
+    err, status = run.stderr.read(), run.wait(timeout=60)
+    if (status, err) != (2, b""):
+        failures.append("a reader gone: exit status %d, %r" % (status, err))
+    run = subprocess.Popen(command, cwd=tmp, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(3)
+    run.send_signal(signal.SIGINT)
+    stopped = time.monotonic()
+    out, err = run.communicate(timeout=60)
+    lines = out.decode("utf-8").splitlines(keepends=True)
+    if run.returncode != 130 or err or not all(line.endswith("\n") and json.loads(line) for line in lines):
+        failures.append("Ctrl+C: exit status %d, %r, output ending %r" % (run.returncode, err, out[-80:]))
+    if time.monotonic() - stopped > 5:
+        failures.append("Ctrl+C: the run went on for %.1f s" % (time.monotonic() - stopped))
     return failures
 
 
@@ -243,6 +279,7 @@ def main():
         started = time.monotonic()
         failures += check_tree(wine, qvrc, args.qvr, tmp, env)
         print("tree: %.1f s" % (time.monotonic() - started))
+        failures += check_stopping(wine, qvrc, tmp, env)
         started = time.monotonic()
         failures += check_timing(wine, qvrc, tmp, env)
         print("timing: %.1f s" % (time.monotonic() - started))
