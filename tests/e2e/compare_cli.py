@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """qvrc.exe under Wine (wine_build.py) against Linux qvr: the same JSON, the shell's type name aside,
 for every shared test image and made file (qvrc.exe expands the folder patterns itself), then names
-ending in dots or blanks, names code page 932 cannot hold as arguments, and DOS device names beside
-patterns. Exit status 77 (skipped) without the test images or the Linux build."""
+ending in dots or blanks, names code page 932 cannot hold as arguments, what patterns match, a tree
+walked with -r at several job counts, a closed pipe and Ctrl+C, the time a folder of 20,000 entries
+takes, and DOS device names beside patterns. Exit status 77 (skipped) without the test images or the
+Linux build."""
 import argparse
 import copy
 import json
