@@ -13,6 +13,7 @@ enum {
                         // mostly work for the processor, and more threads than cores only contend
     WAITING_PROBE = 30, // microseconds: a probe this slow that had to wait, waited for the device
     SAMPLED_PROBES = 4, // one probe in so many is watched for waits
+    GROWTH_SAMPLES = 4, // watched probes, at least, behind each growth of the probers
 };
 
 struct Slot {
@@ -36,8 +37,8 @@ bool g_ending, g_stopped;
 // frees a good part of the window, not a slot at a time.
 bool g_submitterWaits;
 unsigned long g_finished, g_finishedBefore, g_wakeAfter;
-// Probes seen waiting for the device since the probers last grew.
-int g_waitingProbes;
+// Watched probes since the probers last grew, and how many of them waited for the device.
+int g_watchedProbes, g_waitingProbes;
 
 Slot* SlotOf(unsigned long item)
 {
@@ -52,17 +53,23 @@ void Report(Slot* slot)
     g_calls.report(g_calls.context, slot->path, slot->unprobed, &slot->result);
 }
 
-// Probes `slot`. True when the probe was watched and found waiting for the device: slow, and
-// its thread gave way (a probe merely interrupted by other threads does not count).
-bool ReportWatched(Slot* slot, unsigned long item)
+enum Watch {
+    NOT_WATCHED,
+    WATCHED,
+    WAITED, // slow, and its thread gave way: a probe merely interrupted by other threads does not count
+};
+
+// Probes `slot`, watching one probe in SAMPLED_PROBES for waits.
+Watch ReportWatched(Slot* slot, unsigned long item)
 {
     if (item % SAMPLED_PROBES != 0) {
         Report(slot);
-        return false;
+        return NOT_WATCHED;
     }
     uint64_t start = CliMicroseconds(), waits = CliThreadWaits();
     Report(slot);
-    return CliMicroseconds() - start > WAITING_PROBE && CliThreadWaits() != waits;
+    bool waited = CliMicroseconds() - start > WAITING_PROBE && CliThreadWaits() != waits;
+    return waited ? WAITED : WATCHED;
 }
 
 void RunProber(void*)
@@ -82,11 +89,12 @@ void RunProber(void*)
         if (slot->done)
             continue; // a message: nothing to probe
         UnlockCliBatch();
-        bool waited = ReportWatched(slot, item);
+        Watch watch = ReportWatched(slot, item);
         LockCliBatch();
         slot->done = true;
         ++g_finished;
-        g_waitingProbes += waited;
+        g_watchedProbes += watch != NOT_WATCHED;
+        g_waitingProbes += watch == WAITED;
         if (g_submitterWaits && SlotOf(g_printed)->done &&
             (g_finished - g_finishedBefore >= g_wakeAfter || g_claimed == g_submitted))
             WakeCliBatch(CLI_RESULT_READY, false);
@@ -138,9 +146,10 @@ bool WaitForHead()
 
 // Sees that the new item finds a prober. A prober that is awake takes item after item without
 // being woken; a sleeping one is woken only when none is awake or the awake ones fall behind.
-// BUSY_PROBERS start at once; beyond them, up to `jobs`, the probers double whenever a probe was
-// seen waiting for the device since they last grew (a cold disk, a network share, where more
-// probes at once make the batch faster). False when none is running and none could be started.
+// BUSY_PROBERS start at once; beyond them, up to `jobs`, the probers double whenever at least
+// half of the probes watched since they last grew waited for the device (a cold disk, a network
+// share, where more probes at once make the batch faster); a probe that waited now and then for
+// a lock or a page does not make them grow. False when none is running and none could be started.
 bool FindProber()
 {
     int awake = g_started - g_idle;
@@ -149,9 +158,10 @@ bool FindProber()
         WakeCliBatch(CLI_WORK_READY, false);
         return true;
     }
-    int wanted = g_waitingProbes > 0 ? 2 * g_started : BUSY_PROBERS;
+    bool devicesWait = g_watchedProbes >= GROWTH_SAMPLES && 2 * g_waitingProbes >= g_watchedProbes;
+    int wanted = devicesWait ? 2 * g_started : BUSY_PROBERS;
     if (g_started < wanted)
-        g_waitingProbes = 0;
+        g_watchedProbes = g_waitingProbes = 0;
     while (g_started < wanted && g_started < g_jobs && StartCliThread(RunProber, nullptr))
         ++g_started;
     return g_started > 0;
@@ -210,7 +220,7 @@ void StartCliBatch(int jobs, const CliBatchCalls* calls)
     g_jobs = jobs < 1 ? 1 : jobs > CLI_MAX_JOBS ? CLI_MAX_JOBS : jobs;
     g_slots.assign(g_jobs == 1 ? 1 : g_jobs * WINDOW_PER_JOB < MIN_WINDOW ? MIN_WINDOW : g_jobs * WINDOW_PER_JOB, Slot());
     g_submitted = g_claimed = g_printed = 0;
-    g_started = g_idle = g_waitingProbes = 0;
+    g_started = g_idle = g_watchedProbes = g_waitingProbes = 0;
     g_ending = g_stopped = false;
 }
 
