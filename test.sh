@@ -22,9 +22,10 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 ctest --preset fuzz
 
-# End to end: the release programs under 32-bit Wine on a private Xvfb display (about a minute and a
-# half); each test's first line names the build it ran. The win64 build above stands in for them on a
-# machine that cannot run 32-bit programs.
+# End to end: the release programs under 32-bit Wine, the dialog's cases and the command-line
+# comparison side by side, each on a private Xvfb display and Wine prefix (about two and a half
+# minutes); each test's first line names the build it ran. The win64 build above stands in for them
+# on a machine that cannot run 32-bit programs.
 ctest --preset win32
 
 # The release packages, checked as a user gets them.
