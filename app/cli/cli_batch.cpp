@@ -212,7 +212,18 @@ bool Submit(const std::string& path, const char* unprobed, const CliResult* give
     return going;
 }
 
+void KeepInString(void* keeper, const char* bytes, size_t count)
+{
+    static_cast<std::string*>(keeper)->append(bytes, count);
+}
+
 } // namespace
+
+TextOutput CliStringOutput(char* bytes, size_t capacity, std::string* text)
+{
+    TextOutput out = {bytes, capacity, 0, nullptr, false, 0, KeepInString, text};
+    return out;
+}
 
 void StartCliBatch(int jobs, const CliBatchCalls* calls)
 {

@@ -4,6 +4,8 @@
 // bounded whatever the number of paths. Portable: threads and waits come from the platform file.
 #pragma once
 
+#include "cli_text.h"
+
 #include <string>
 
 // What one path has to show.
@@ -12,6 +14,9 @@ struct CliResult {
     std::string err; // for standard error, after `out`
     bool failed;     // the exit status becomes 1
 };
+
+// An output that gathers into `text` (a result's `out` or `err`), `bytes` at a time.
+TextOutput CliStringOutput(char* bytes, size_t capacity, std::string* text);
 
 struct CliBatchCalls {
     // Fills `result` for `path`; `unprobed` non-null: the path is reported missing for that reason

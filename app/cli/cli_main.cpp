@@ -71,18 +71,6 @@ struct CliRun {
     CliWalk walk;
 };
 
-void KeepInString(void* keeper, const char* bytes, size_t count)
-{
-    static_cast<std::string*>(keeper)->append(bytes, count);
-}
-
-// An output that gathers into `text`.
-TextOutput StringOutput(char* bytes, size_t capacity, std::string* text)
-{
-    TextOutput out = {bytes, capacity, 0, nullptr, false, 0, KeepInString, text};
-    return out;
-}
-
 void PutJsonField(TextOutput* out, const char* key, const char* cp932Text)
 {
     PutString(out, key);
@@ -165,7 +153,7 @@ void ReportPath(void* context, const std::string& path, const char* unprobed, Cl
     FormatPanelTexts(&info, &texts);
     ReleaseShellIcon(info.icon);
     char bytes[4096];
-    TextOutput out = StringOutput(bytes, sizeof bytes, &result->out);
+    TextOutput out = CliStringOutput(bytes, sizeof bytes, &result->out);
     if (run->json)
         PrintJson(&out, path.c_str(), found, &info, &texts);
     else
@@ -173,7 +161,7 @@ void ReportPath(void* context, const std::string& path, const char* unprobed, Cl
     FlushOutput(&out);
     if (info.flags & INFO_SIZE_UNKNOWN) {
         result->failed = true;
-        TextOutput message = StringOutput(bytes, sizeof bytes, &result->err);
+        TextOutput message = CliStringOutput(bytes, sizeof bytes, &result->err);
         PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
         FlushOutput(&message);
     }
@@ -226,7 +214,7 @@ void DrawProgress(CliRun* run)
     bool cut = folder != run->walk.folder.c_str();
     char bytes[MESSAGE_SIZE];
     std::string line;
-    TextOutput text = StringOutput(bytes, sizeof bytes, &line);
+    TextOutput text = CliStringOutput(bytes, sizeof bytes, &line);
     PutString(&text, "\r");
     PutString(&text, counts);
     if (used > 0) {

@@ -16,17 +16,12 @@ void PutCliMessage(TextOutput* message, const char* text, int encoding, const ch
 
 namespace {
 
-void KeepInString(void* keeper, const char* bytes, size_t count)
-{
-    static_cast<std::string*>(keeper)->append(bytes, count);
-}
-
 // The message of a folder that cannot be read, in its turn among the paths.
 CliResult FolderMessage(const std::string& folder, const std::string& reason)
 {
     CliResult result = {std::string(), std::string(), true};
     char bytes[512];
-    TextOutput message = {bytes, sizeof bytes, 0, nullptr, false, 0, KeepInString, &result.err};
+    TextOutput message = CliStringOutput(bytes, sizeof bytes, &result.err);
     PutCliMessage(&message, folder.c_str(), g_cliNameEncoding, ": cannot read the folder: ");
     PutTerminalText(&message, reason.c_str(), TEXT_UTF8, g_cliTerminalEncoding);
     PutString(&message, "\n");

@@ -95,6 +95,18 @@ std::string Expected(bool recursive, const std::vector<std::string>& arguments)
     return text;
 }
 
+// A fake file system of `count` files, "f0" on, and their names as arguments.
+std::vector<std::string> FlatFiles(int count)
+{
+    g_fakeTree.clear();
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back("f" + std::to_string(i));
+        g_fakeTree[arguments.back()] = {false, false, {}};
+    }
+    return arguments;
+}
+
 // A random tree under `folder`: files, folders (some empty, some unreadable) and links to folders,
 // which the walk must take as entries. Names share prefixes and differ in case, so that the
 // order matters.
@@ -153,12 +165,7 @@ TEST(Batch, RandomTreesGiveTheSameOutputAtEveryJobCount)
 // the paths after it wait to be submitted: the memory a batch takes does not grow with its size.
 TEST(Batch, ResultsWaitInAWindowOfFixedSize)
 {
-    g_fakeTree.clear();
-    std::vector<std::string> arguments;
-    for (int i = 0; i < 5000; ++i) {
-        arguments.push_back("f" + std::to_string(i));
-        g_fakeTree[arguments.back()] = {false, false, {}};
-    }
+    std::vector<std::string> arguments = FlatFiles(5000);
     std::mutex held;
     held.lock();
     std::atomic<int> probed{0};
@@ -185,12 +192,7 @@ TEST(Batch, ResultsWaitInAWindowOfFixedSize)
 // An interrupt stops the batch between results: what was printed is a beginning of the whole.
 TEST(Batch, AnInterruptStopsOnAWholeResult)
 {
-    g_fakeTree.clear();
-    std::vector<std::string> arguments;
-    for (int i = 0; i < 3000; ++i) {
-        arguments.push_back("f" + std::to_string(i));
-        g_fakeTree[arguments.back()] = {false, false, {}};
-    }
+    std::vector<std::string> arguments = FlatFiles(3000);
     std::string whole = Expected(false, arguments);
     for (int jobs : {1, 16}) {
         Transcript transcript;
