@@ -17,7 +17,7 @@ enum {
 };
 
 struct Slot {
-    std::string path;
+    CliItem item;
     const char* unprobed;
     bool done;          // `result` is final: only the submitting thread touches the slot until printed
     CliResult result;
@@ -50,7 +50,7 @@ void Report(Slot* slot)
     slot->result.out.clear();
     slot->result.err.clear();
     slot->result.failed = false;
-    g_calls.report(g_calls.context, slot->path, slot->unprobed, &slot->result);
+    g_calls.report(g_calls.context, slot->item, slot->unprobed, &slot->result);
 }
 
 enum Watch {
@@ -167,14 +167,14 @@ bool FindProber()
     return g_started > 0;
 }
 
-bool Submit(const std::string& path, const char* unprobed, const CliResult* given)
+bool Submit(const CliItem& item, const char* unprobed, const CliResult* given)
 {
     if (g_stopped || CliInterrupted())
         return !(g_stopped = true);
     if (g_jobs == 1) {
         // One at a time needs no thread: probe and print on the spot.
         Slot* slot = &g_slots[0];
-        slot->path = path;
+        slot->item = item;
         slot->unprobed = unprobed;
         if (given)
             slot->result = *given;
@@ -193,7 +193,7 @@ bool Submit(const std::string& path, const char* unprobed, const CliResult* give
     }
     if (!g_stopped) {
         Slot* slot = SlotOf(g_submitted);
-        slot->path = path;
+        slot->item = item;
         slot->unprobed = unprobed;
         slot->done = given != nullptr;
         if (given)
@@ -228,21 +228,21 @@ TextOutput CliStringOutput(char* bytes, size_t capacity, std::string* text)
 void StartCliBatch(int jobs, const CliBatchCalls* calls)
 {
     g_calls = *calls;
-    g_jobs = jobs < 1 ? 1 : jobs > CLI_MAX_JOBS ? CLI_MAX_JOBS : jobs;
+    g_jobs = LimitCliProbers(jobs < 1 ? 1 : jobs > CLI_MAX_JOBS ? CLI_MAX_JOBS : jobs);
     g_slots.assign(g_jobs == 1 ? 1 : g_jobs * WINDOW_PER_JOB < MIN_WINDOW ? MIN_WINDOW : g_jobs * WINDOW_PER_JOB, Slot());
     g_submitted = g_claimed = g_printed = 0;
     g_started = g_idle = g_watchedProbes = g_waitingProbes = 0;
     g_ending = g_stopped = false;
 }
 
-bool SubmitCliPath(const std::string& path, const char* unprobed)
+bool SubmitCliPath(const CliItem& item, const char* unprobed)
 {
-    return Submit(path, unprobed, nullptr);
+    return Submit(item, unprobed, nullptr);
 }
 
 bool SubmitCliResult(const CliResult& result)
 {
-    return Submit(std::string(), nullptr, &result);
+    return Submit(CliItem{std::string(), false, -1, 0}, nullptr, &result);
 }
 
 bool EndCliBatch()

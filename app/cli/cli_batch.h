@@ -4,6 +4,7 @@
 // bounded whatever the number of paths. Portable: threads and waits come from the platform file.
 #pragma once
 
+#include "cli_platform.h"
 #include "cli_text.h"
 
 #include <string>
@@ -19,9 +20,9 @@ struct CliResult {
 TextOutput CliStringOutput(char* bytes, size_t capacity, std::string* text);
 
 struct CliBatchCalls {
-    // Fills `result` for `path`; `unprobed` non-null: the path is reported missing for that reason
+    // Fills `result` for `item`; `unprobed` non-null: the path is reported missing for that reason
     // without being probed. Runs on a prober thread, several at once.
-    void (*report)(void* context, const std::string& path, const char* unprobed, CliResult* result);
+    void (*report)(void* context, const CliItem& item, const char* unprobed, CliResult* result);
     // Writes `result`, in order, on the thread that submits. False stops the batch (the output
     // can no longer be written).
     bool (*print)(void* context, const CliResult* result);
@@ -38,7 +39,7 @@ void StartCliBatch(int jobs, const CliBatchCalls* calls);
 
 // Adds a path, or a message that takes its turn like a path (`result` as printed). False once
 // the batch has stopped: interrupted, or its output could not be written.
-bool SubmitCliPath(const std::string& path, const char* unprobed);
+bool SubmitCliPath(const CliItem& item, const char* unprobed);
 bool SubmitCliResult(const CliResult& result);
 
 // Waits for every path submitted and prints what is left. False when the batch stopped early.

@@ -140,15 +140,16 @@ void PrintMessage(TextOutput* out, const char* text, int encoding, const char* w
 }
 
 // On a prober thread: what `path` shows, and its message when it is missing.
-void ReportPath(void* context, const std::string& path, const char* unprobed, CliResult* result)
+void ReportPath(void* context, const CliItem& item, const char* unprobed, CliResult* result)
 {
     const CliRun* run = static_cast<const CliRun*>(context);
+    const std::string& path = item.path;
     ImageInfo info;
     int found = 0;
     if (unprobed)
         BuildMissingFileRecord(&info);
     else
-        found = ProbeCliPath(&info, path.c_str());
+        found = ProbeCliPath(&info, &item);
     PanelTexts texts;
     FormatPanelTexts(&info, &texts);
     ReleaseShellIcon(info.icon);

@@ -34,13 +34,29 @@ const char* GetCliArgument(int index, char* scratch, bool* exact);
 // Calls `visit` for each path that a path argument stands for, in order; `probe` false means
 // the path is to be reported as a missing file without being probed. A pattern (Windows) stands
 // for the files of its folder that match, in name order (CompareCliNames), and with `folders` also
-// for the folders that match, which the walk of -r then takes.
-typedef void (*CliPathVisitor)(void* context, const char* path, bool probe);
+// for the folders that match, which the walk of -r then takes. `listed` is true for a name the
+// system listed (a pattern's match), false for the argument as typed.
+typedef void (*CliPathVisitor)(void* context, const char* path, bool probe, bool listed);
 void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisitor visit, void* context);
 
-// Probes the file that `path` (in the name encoding) names, as ProbeImageFile does. Several
-// threads may probe at once, each its own path.
-int ProbeCliPath(ImageInfo* info, const char* path);
+// One path to probe, as an argument, a pattern's match or the walk gives it.
+struct CliItem {
+    std::string path; // in the name encoding: what is shown and, without `tree`, what is opened
+    bool listed;      // a name the system listed (the walk, a pattern): it is opened exactly as
+                      // listed, never as a typed name would be (Windows trims a typed name's
+                      // trailing dots and blanks)
+    intptr_t tree;    // a folder the walk holds open, beneath which the file lies; -1: none
+    size_t beneath;   // with `tree`: where the part of `path` below that folder starts
+};
+
+// Probes the file that `item` names, as ProbeImageFile does. Several threads may probe at once,
+// each its own item.
+int ProbeCliPath(ImageInfo* info, const CliItem* item);
+
+// How many probers, at most `jobs`, may run at once beside the walk (on Linux: what the file
+// descriptors allow once the soft limit is raised to the hard one). 1: probe on the submitting
+// thread alone.
+int LimitCliProbers(int jobs);
 
 // Folders, for the walk of -r.
 extern const char g_cliPathSeparator[]; // put between a folder and a name: "/", "\\"

@@ -42,12 +42,17 @@ const char* GetCliArgument(int index, char*, bool* exact)
 
 void ForEachCliPath(const char* argument, bool, bool, CliPathVisitor visit, void* context)
 {
-    visit(context, argument, true);
+    visit(context, argument, true, false);
 }
 
-int ProbeCliPath(ImageInfo* info, const char* path)
+int ProbeCliPath(ImageInfo* info, const CliItem* item)
 {
-    return ProbeImageFile(info, path);
+    return ProbeImageFile(info, item->path.c_str());
+}
+
+int LimitCliProbers(int jobs)
+{
+    return jobs;
 }
 
 const char g_cliPathSeparator[] = "/";

@@ -93,7 +93,7 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
 {
     std::wstring pattern;
     if (!exact || !ToWide(argument, &pattern) || !HasWildcard(pattern.c_str())) {
-        visit(context, argument, exact);
+        visit(context, argument, exact, false);
         return;
     }
     // Only the last component is a pattern; one in a folder name matches nothing. The folder is
@@ -115,20 +115,21 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
         FindClose(search);
     }
     if (names.empty()) {
-        visit(context, argument, false);
+        visit(context, argument, false, false);
         return;
     }
     std::sort(names.begin(), names.end(), SortsBefore);
     std::string path(argument, folderLength);
     for (const std::string& name : names) {
         path.replace(folderLength, std::string::npos, name);
-        visit(context, path.c_str(), true);
+        visit(context, path.c_str(), true, true);
     }
 }
 
-int ProbeCliPath(ImageInfo* info, const char* path)
+int ProbeCliPath(ImageInfo* info, const CliItem* item)
 {
     // Both forms live on the heap, sized to the path: several threads probe at once.
+    const char* path = item->path.c_str();
     std::wstring widePath;
     std::vector<char> shown;
     if (ToWide(path, &widePath))
@@ -138,6 +139,11 @@ int ProbeCliPath(ImageInfo* info, const char* path)
         return 0;
     }
     return ProbeWideFile(info, shown.data(), widePath.c_str());
+}
+
+int LimitCliProbers(int jobs)
+{
+    return jobs;
 }
 
 // Folders and the walk.

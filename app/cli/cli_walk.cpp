@@ -86,14 +86,14 @@ bool WalkTree(CliWalk* walk, const std::string& root)
         std::string path = JoinCliPath(top.path, top.entries[top.next++].name);
         bool tooLong = path.size() >= g_cliPathLimit;
         bool going = descend ? EnterFolder(walk, path, &stack) // `top` is gone after this
-                   : SubmitCliPath(path, tooLong ? ": no such file (the path is too long)\n" : nullptr);
+                   : SubmitCliPath(CliItem{path, true, -1, 0}, tooLong ? ": no such file (the path is too long)\n" : nullptr);
         if (!going)
             return false;
     }
     return true;
 }
 
-void VisitPath(void* context, const char* path, bool probe)
+void VisitPath(void* context, const char* path, bool probe, bool listed)
 {
     CliWalk* walk = static_cast<CliWalk*>(context);
     if (!walk->going)
@@ -101,7 +101,7 @@ void VisitPath(void* context, const char* path, bool probe)
     if (walk->recursive && probe && IsCliFolder(path))
         walk->going = WalkTree(walk, path);
     else
-        walk->going = SubmitCliPath(path, probe ? nullptr : ": no such file\n");
+        walk->going = SubmitCliPath(CliItem{path, listed, -1, 0}, probe ? nullptr : ": no such file\n");
 }
 
 } // namespace

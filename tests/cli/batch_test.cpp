@@ -25,8 +25,9 @@ struct Transcript {
 // A probe of a path takes the time this gives it: a few take long, so later ones finish first.
 std::function<int(const std::string&)> g_delayMicroseconds = [](const std::string&) { return 0; };
 
-void FakeReport(void*, const std::string& path, const char* unprobed, CliResult* result)
+void FakeReport(void*, const CliItem& item, const char* unprobed, CliResult* result)
 {
+    const std::string& path = item.path;
     std::this_thread::sleep_for(std::chrono::microseconds(g_delayMicroseconds(path)));
     bool known = g_fakeTree.count(path) != 0;
     if (known && !unprobed)

@@ -26,7 +26,12 @@ size_t EncodeCp932(uint32_t, char*) { return 0; }
 
 void ForEachCliPath(const char* argument, bool exact, bool, CliPathVisitor visit, void* context)
 {
-    visit(context, argument, exact);
+    visit(context, argument, exact, false);
+}
+
+int LimitCliProbers(int jobs)
+{
+    return jobs;
 }
 
 bool IsCliFolder(const char* path)
