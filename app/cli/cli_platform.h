@@ -53,9 +53,13 @@ struct CliItem {
 // each its own item.
 int ProbeCliPath(ImageInfo* info, const CliItem* item);
 
+enum {
+    CLI_WALK_HANDLES = 8, // handles (file descriptors) the walk of -r holds at most at once
+};
+
 // How many probers, at most `jobs`, may run at once beside the walk (on Linux: what the file
-// descriptors allow once the soft limit is raised to the hard one). 1: probe on the submitting
-// thread alone.
+// descriptors allow once the soft limit is raised to the hard one, CLI_WALK_HANDLES kept for the
+// walk). 1: probe on the submitting thread alone.
 int LimitCliProbers(int jobs);
 
 // Folders, for the walk of -r.
