@@ -49,6 +49,12 @@ struct ProbePath {
     const char* text;    // as the driver was given it; code page 932 on Windows
     const wchar_t* wide; // Windows: the exact Unicode path the file system gets; null elsewhere
     FileLook look;
+    // Linux, for a walked tree: `text` from `beneath` on lies below the open folder `folder` and
+    // is looked up there, no link followed but the last, so that nothing outside the tree is
+    // reached however the tree changes meanwhile.
+    bool inFolder;
+    intptr_t folder;
+    size_t beneath;
 };
 
 // Fills `info` for `path`. 1 when a detector recognised the file, else 0; the record carries

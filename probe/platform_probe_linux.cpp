@@ -6,17 +6,20 @@
 #include "platform_probe.h"
 
 #include "cp932_text.h"
+#include "open_beneath_linux.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <iconv.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 enum {
@@ -172,13 +175,96 @@ static void GetShellType(const char* contentType, void** icon, char typeName[PLA
     *icon = once.icon;
 }
 
+// Without openat2 (before Linux 5.6, or where a sandbox refuses it): one part at a time, each
+// opened below the one before without following a link.
+static int OpenBeneathPartByPart(int folder, const char* path, int flags)
+{
+    int at = openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    while (at >= 0) {
+        const char* slash = strchr(path, '/');
+        if (!slash)
+            break;
+        char part[NAME_MAX + 1];
+        size_t length = static_cast<size_t>(slash - path);
+        if (length > NAME_MAX) {
+            close(at);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        memcpy(part, path, length);
+        part[length] = '\0';
+        int next = length == 0 ? at : openat(at, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next != at) {
+            int error = errno;
+            close(at);
+            errno = error;
+        }
+        at = next;
+        path = slash + 1;
+    }
+    if (at < 0)
+        return -1;
+    int fd = openat(at, path[0] != '\0' ? path : ".", flags);
+    int error = errno;
+    close(at);
+    errno = error;
+    return fd;
+}
+
+// Every part of the path but the last, without following a link; then the last with `flags`.
+static int OpenBeneathNoLinks(int folder, const char* path, int flags)
+{
+    open_how how = {};
+    how.flags = static_cast<uint64_t>(flags) | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    const char* target = path[0] != '\0' ? path : ".";
+    long fd = syscall(SYS_openat2, folder, target, &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS)
+        return OpenBeneathPartByPart(folder, path, flags | O_CLOEXEC);
+    return static_cast<int>(fd);
+}
+
+int OpenBeneath(int folder, const char* path, int flags)
+{
+    if (flags & O_NOFOLLOW)
+        return OpenBeneathNoLinks(folder, path, flags);
+    int fd = OpenBeneathNoLinks(folder, path, flags | O_NOFOLLOW);
+    if (fd >= 0) {
+        struct stat status; // an O_PATH open gives a link at the end itself
+        if (!(flags & O_PATH) || (fstat(fd, &status) == 0 && !S_ISLNK(status.st_mode)))
+            return fd;
+        close(fd);
+    } else if (errno != ELOOP) {
+        return -1;
+    }
+    // A link at the end (or one where a folder was): followed from the folder that holds it.
+    const char* slash = strrchr(path, '/');
+    char parentPath[PATH_MAX];
+    size_t length = slash ? static_cast<size_t>(slash - path) : 0;
+    if (length >= sizeof parentPath) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(parentPath, path, length);
+    parentPath[length] = '\0';
+    int parent = OpenBeneathNoLinks(folder, parentPath, O_PATH | O_DIRECTORY);
+    if (parent < 0)
+        return -1;
+    fd = openat(parent, slash ? slash + 1 : path, flags | O_CLOEXEC);
+    int error = errno;
+    close(parent);
+    errno = error;
+    return fd;
+}
+
 // One look at the path: an O_PATH descriptor, which neither opens the file for reading nor has
 // any effect on a FIFO or device, and what fstat says of that very inode.
 void BeginFileProbe(ProbePath* path)
 {
     FileLook* look = &path->look;
     struct stat status;
-    int fd = open(path->text, O_PATH | O_CLOEXEC);
+    int fd = path->inFolder ? OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, O_PATH)
+                            : open(path->text, O_PATH | O_CLOEXEC);
     if (fd >= 0 && fstat(fd, &status) != 0) {
         close(fd);
         fd = -1;
@@ -243,8 +329,16 @@ int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uin
     uint64_t found = path->look.size;
     if (path->look.handle < 0) {
         struct stat status; // a dangling symbolic link is still a directory entry
-        if (lstat(path->text, &status) != 0)
+        if (!path->inFolder && lstat(path->text, &status) != 0)
             return 0;
+        if (path->inFolder) {
+            int fd = OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, O_PATH | O_NOFOLLOW);
+            bool looked = fd >= 0 && fstat(fd, &status) == 0;
+            if (fd >= 0)
+                close(fd);
+            if (!looked)
+                return 0;
+        }
         found = static_cast<uint64_t>(status.st_size);
     }
     char name[PLATFORM_TEXT_SIZE * 3];
@@ -324,7 +418,8 @@ static int ReopenForReading(const ProbePath* path)
     name[length] = '\0';
     if (s_descriptors >= 0)
         return openat(s_descriptors, name, flags);
-    int fd = open(path->text, flags);
+    int fd = path->inFolder ? OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, flags)
+                            : open(path->text, flags);
     struct stat status;
     if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_dev != path->look.device ||
                     status.st_ino != path->look.inode)) {

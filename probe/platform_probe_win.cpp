@@ -101,9 +101,9 @@ __attribute__((noinline)) int ProbeReachedName(ImageInfo* info, const char* path
 {
     char reached[2 * WIDE_PATH_SIZE];
     wchar_t reachedWide[WIDE_PATH_SIZE];
-    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
+    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}, false, -1, 0};
     if (ReachedName(path, widePath, reached, sizeof reached, reachedWide, WIDE_PATH_SIZE))
-        probePath = {reached, reachedWide, {-1, 0, 0, 0, 0}};
+        probePath = {reached, reachedWide, {-1, 0, 0, 0, 0}, false, -1, 0};
     return ProbeImagePath(info, &probePath);
 }
 
@@ -114,7 +114,7 @@ int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
     size_t length = wcslen(widePath);
     if (length > 0 && (widePath[length - 1] == L'.' || widePath[length - 1] == L' '))
         return ProbeReachedName(info, path, widePath);
-    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}};
+    ProbePath probePath = {path, widePath, {-1, 0, 0, 0, 0}, false, -1, 0};
     return ProbeImagePath(info, &probePath);
 }
 

@@ -14,7 +14,7 @@ static const ProbeStep g_detectors[] = {
 
 int ProbeImageFile(ImageInfo* info, const char* path)
 {
-    ProbePath probePath = {path, nullptr, {-1, 0, 0, 0, 0}};
+    ProbePath probePath = {path, nullptr, {-1, 0, 0, 0, 0}, false, -1, 0};
     return ProbeImagePath(info, &probePath);
 }
 

@@ -2,6 +2,7 @@
 
 #include "cli_platform.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -9,40 +10,113 @@ namespace {
 enum {
     WINDOW_PER_JOB = 8, // results that may wait, per prober, for an earlier one to be printed
     MIN_WINDOW = 64,
-    BUSY_PROBERS = 2,   // probers kept running from the start: a probe served from memory is
-                        // mostly work for the processor, and more threads than cores only contend
+    BUSY_PROBERS = 2,   // probers started at once: a probe served from memory is mostly work for
+                        // the processor, and more threads than cores only contend
     WAITING_PROBE = 30, // microseconds: a probe this slow that had to wait, waited for the device
-    SAMPLED_PROBES = 4, // one probe in so many is watched for waits
-    GROWTH_SAMPLES = 4, // watched probes, at least, behind each growth of the probers
+    SAMPLED_PROBES = 4, // of fast probes, one in so many is watched for waits
+    GROWTH_SAMPLES = 2, // watched probes, at least, behind each growth of the probers
 };
 
 struct Slot {
     CliItem item;
     const char* unprobed;
-    bool done;          // `result` is final: only the submitting thread touches the slot until printed
+    bool message;    // submitted as a result: nothing to probe
+    bool done;       // `result` is final: only the submitting thread touches the slot until printed
     CliResult result;
 };
 
-// Item n waits in slot n % size. Items are submitted, claimed by probers and printed in the same
-// order, so g_printed <= g_claimed <= g_submitted <= g_printed + size. Everything here is guarded
-// by the batch lock, but for a claimed slot, which belongs to its prober until it is done.
-std::vector<Slot> g_slots;
-CliBatchCalls g_calls;
-int g_jobs;
-unsigned long g_submitted, g_claimed, g_printed;
-int g_started, g_idle;
-bool g_ending, g_stopped;
-// The submitting thread, when it waits, is woken once the oldest item is finished and so are
-// `g_wakeAfter` items since it began to wait, or the probers have nothing left: each wake then
-// frees a good part of the window, not a slot at a time.
-bool g_submitterWaits;
-unsigned long g_finished, g_finishedBefore, g_wakeAfter;
-// Watched probes since the probers last grew, and how many of them waited for the device.
-int g_watchedProbes, g_waitingProbes;
+// The whole state of a batch, in one record. Item n waits in slot n % window. Items are submitted,
+// claimed by probers and printed in that order:
+//
+//     printed <= claimed <= submitted <= printed + window
+//
+// Slots [printed, claimed) are being probed or done; slots [claimed, submitted) wait for a prober,
+// and the slot at `claimed`, when there is one, is always a path (messages are passed over as
+// soon as they reach it). Everything is guarded by the batch lock but a claimed slot that is not
+// done, which belongs to its prober. Every change that a waiter may wait for is followed by
+// WakeWhoMayGo, the one place that decides whom to wake; each waiter waits for the predicate that
+// function tests, so no wake-up is lost and no wait needs a time-out.
+struct Batch {
+    CliBatchCalls calls;
+    int jobs; // probers at most; 1: no prober, everything on the submitting thread
+    std::vector<Slot> slots;
+    uint64_t submitted, claimed, printed;
+    uint64_t finished; // probes finished since the start
+    int started;       // probers started (or being started)
+    int idle;          // probers waiting for work
+    int stop;          // CliStop
+    bool ending;       // nothing more will be submitted
+    // The submitting thread, when it waits for the oldest item, is woken once that item is done
+    // and so are `wakeAfter` items since it began to wait, or nothing is left to claim: each wake
+    // then frees a good part of the window, not a slot at a time.
+    bool submitterWaits;
+    uint64_t finishedBefore, wakeAfter;
+    // Watched probes since the probers last grew, and how many of them waited for the device.
+    int watched, waited;
+    bool devicesWait; // the probers grew for the device: every waiting path gets a prober
+};
 
-Slot* SlotOf(unsigned long item)
+Batch g_batch;
+
+Slot* SlotOf(uint64_t item)
 {
-    return &g_slots[item % g_slots.size()];
+    return &g_batch.slots[item % g_batch.slots.size()];
+}
+
+uint64_t Waiting()
+{
+    return g_batch.submitted - g_batch.claimed;
+}
+
+// What the submitting thread waits for.
+bool SubmitterMayGo()
+{
+    const Batch& b = g_batch;
+    if (b.stop != CLI_GOING)
+        return true;
+    if (b.printed == b.submitted || !SlotOf(b.printed)->done)
+        return false;
+    return b.finished - b.finishedBefore >= b.wakeAfter || b.claimed == b.submitted;
+}
+
+// What a prober waits for.
+bool ProberMayGo()
+{
+    return g_batch.stop != CLI_GOING || g_batch.ending || Waiting() > 0;
+}
+
+// Whether a sleeping prober is wanted for the waiting paths. An awake prober takes path after
+// path without being woken; a sleeping one is woken when none is awake, when the awake ones fall
+// behind, or when probes wait for the device.
+bool ProberWanted()
+{
+    const Batch& b = g_batch;
+    uint64_t awake = static_cast<uint64_t>(b.started - b.idle);
+    uint64_t waiting = Waiting();
+    return waiting > 0 && (awake == 0 || waiting > 2 * awake || (b.devicesWait && waiting > awake));
+}
+
+// With the lock held, after any change of the batch.
+void WakeWhoMayGo()
+{
+    Batch& b = g_batch;
+    if (b.stop != CLI_GOING || b.ending) {
+        WakeCliBatch(CLI_WORK_READY, true);
+        WakeCliBatch(CLI_RESULT_READY, true);
+        return;
+    }
+    if (b.submitterWaits && SubmitterMayGo())
+        WakeCliBatch(CLI_RESULT_READY, false);
+    if (b.idle > 0 && ProberWanted())
+        WakeCliBatch(CLI_WORK_READY, false);
+}
+
+// Moves `claimed` over the messages at its place. With the lock held.
+void PassMessages()
+{
+    Batch& b = g_batch;
+    while (b.claimed < b.submitted && SlotOf(b.claimed)->message)
+        ++b.claimed;
 }
 
 void Report(Slot* slot)
@@ -50,7 +124,7 @@ void Report(Slot* slot)
     slot->result.out.clear();
     slot->result.err.clear();
     slot->result.failed = false;
-    g_calls.report(g_calls.context, slot->item, slot->unprobed, &slot->result);
+    g_batch.calls.report(g_batch.calls.context, slot->item, slot->unprobed, &slot->result);
 }
 
 enum Watch {
@@ -59,155 +133,217 @@ enum Watch {
     WAITED, // slow, and its thread gave way: a probe merely interrupted by other threads does not count
 };
 
-// Probes `slot`, watching one probe in SAMPLED_PROBES for waits.
-Watch ReportWatched(Slot* slot, unsigned long item)
+// Probes `slot`. One fast probe in SAMPLED_PROBES is watched for waits, and every probe after a
+// slow one, so that a slow device is seen from its first probes on.
+Watch ReportWatched(Slot* slot, uint64_t item, bool* watchNext)
 {
-    if (item % SAMPLED_PROBES != 0) {
-        Report(slot);
-        return NOT_WATCHED;
-    }
-    uint64_t start = CliMicroseconds(), waits = CliThreadWaits();
+    bool watch = *watchNext || item % SAMPLED_PROBES == 0;
+    uint64_t start = CliMicroseconds();
+    uint64_t waits = watch ? CliThreadWaits() : 0;
     Report(slot);
-    bool waited = CliMicroseconds() - start > WAITING_PROBE && CliThreadWaits() != waits;
-    return waited ? WAITED : WATCHED;
+    bool slow = CliMicroseconds() - start > WAITING_PROBE;
+    *watchNext = slow;
+    if (!watch)
+        return NOT_WATCHED;
+    return slow && CliThreadWaits() != waits ? WAITED : WATCHED;
+}
+
+// Starts `count` more probers, without the lock. Returns how many started.
+int StartProbers(int count);
+
+// Decides, with the lock held, how many probers to start: BUSY_PROBERS at once; beyond them, up to
+// `jobs`, one for every waiting path once at least half of the probes watched since the probers
+// last grew waited for the device (a cold disk, a network share, where more probes at once make
+// the batch faster); a probe that waited now and then for a lock or a page does not make them
+// grow. The caller starts them without the lock and settles the count with SettleProbers.
+int ProbersToStart()
+{
+    Batch& b = g_batch;
+    int wanted = b.started < BUSY_PROBERS ? BUSY_PROBERS : b.started;
+    if (b.watched >= GROWTH_SAMPLES && 2 * b.waited >= b.watched && Waiting() > 0) {
+        uint64_t more = static_cast<uint64_t>(b.started - b.idle) + Waiting();
+        wanted = more > static_cast<uint64_t>(b.jobs) ? b.jobs : static_cast<int>(more);
+        b.devicesWait = true;
+    }
+    if (wanted > b.jobs)
+        wanted = b.jobs;
+    if (wanted < b.started)
+        wanted = b.started;
+    if (wanted <= b.started)
+        return 0;
+    b.watched = b.waited = 0;
+    int count = wanted - b.started;
+    b.started = wanted; // counted now, so that no other thread starts them too
+    return count;
+}
+
+void SettleProbers(int asked, int started)
+{
+    g_batch.started -= asked - started;
+    WakeWhoMayGo();
 }
 
 void RunProber(void*)
 {
+    Batch& b = g_batch;
+    bool watchNext = true;
     LockCliBatch();
     for (;;) {
-        if (g_claimed == g_submitted) {
-            if (g_ending)
-                break;
-            ++g_idle;
+        while (!ProberMayGo()) {
+            ++b.idle;
             WaitCliBatch(CLI_WORK_READY);
-            --g_idle;
-            continue;
+            --b.idle;
         }
-        unsigned long item = g_claimed++;
+        if (b.stop != CLI_GOING || Waiting() == 0)
+            break; // stopped, or ending with nothing left
+        uint64_t item = b.claimed++;
+        PassMessages();
+        WakeWhoMayGo();
         Slot* slot = SlotOf(item);
-        if (slot->done)
-            continue; // a message: nothing to probe
         UnlockCliBatch();
-        Watch watch = ReportWatched(slot, item);
+        Watch watch = ReportWatched(slot, item, &watchNext);
         LockCliBatch();
         slot->done = true;
-        ++g_finished;
-        g_watchedProbes += watch != NOT_WATCHED;
-        g_waitingProbes += watch == WAITED;
-        if (g_submitterWaits && SlotOf(g_printed)->done &&
-            (g_finished - g_finishedBefore >= g_wakeAfter || g_claimed == g_submitted))
-            WakeCliBatch(CLI_RESULT_READY, false);
+        ++b.finished;
+        b.watched += watch != NOT_WATCHED;
+        b.waited += watch == WAITED;
+        int count = ProbersToStart();
+        WakeWhoMayGo();
+        if (count > 0) {
+            UnlockCliBatch();
+            int started = StartProbers(count);
+            LockCliBatch();
+            SettleProbers(count, started);
+        }
     }
     UnlockCliBatch();
+}
+
+int StartProbers(int count)
+{
+    int started = 0;
+    while (started < count && StartCliThread(RunProber, nullptr))
+        ++started;
+    return started;
 }
 
 // Prints the finished items at the head of the window, in order. With the lock held; it is
 // released while printing. False once the batch has stopped.
 bool PrintFinished()
 {
-    while (!g_stopped && g_printed != g_submitted && SlotOf(g_printed)->done) {
-        Slot* head = SlotOf(g_printed);
+    Batch& b = g_batch;
+    while (b.stop == CLI_GOING && b.printed != b.submitted && SlotOf(b.printed)->done) {
+        Slot* head = SlotOf(b.printed);
         UnlockCliBatch();
-        bool printed = g_calls.print(g_calls.context, &head->result);
-        g_calls.tick(g_calls.context);
+        bool printed = b.calls.print(b.calls.context, &head->result);
+        b.calls.tick(b.calls.context);
         LockCliBatch();
         head->done = false;
-        ++g_printed;
-        if (g_claimed < g_printed)
-            g_claimed = g_printed; // a message printed before any prober passed it by
-        g_stopped = !printed;
+        head->message = false;
+        ++b.printed;
+        if (!printed && b.stop == CLI_GOING)
+            b.stop = CLI_OUTPUT_GONE;
+        WakeWhoMayGo();
     }
-    return !g_stopped;
+    return b.stop == CLI_GOING;
 }
 
 // Waits until the oldest item is finished, and with it a quarter of the window or everything
-// claimed. With the lock held. False when interrupted.
-bool WaitForHead()
+// claimed, or the batch stops. With the lock held.
+void WaitForHead()
 {
-    g_submitterWaits = true;
-    g_finishedBefore = g_finished;
-    g_wakeAfter = g_slots.size() / 4;
-    bool going = true;
-    while (!SlotOf(g_printed)->done ||
-           (g_finished - g_finishedBefore < g_wakeAfter && g_claimed != g_submitted)) {
-        if (CliInterrupted()) {
-            going = false;
-            break;
-        }
+    Batch& b = g_batch;
+    b.submitterWaits = true;
+    b.finishedBefore = b.finished;
+    b.wakeAfter = b.slots.size() / 4;
+    while (!SubmitterMayGo()) {
         WaitCliBatch(CLI_RESULT_READY);
         UnlockCliBatch();
-        g_calls.tick(g_calls.context);
+        b.calls.tick(b.calls.context);
         LockCliBatch();
     }
-    g_submitterWaits = false;
-    return going;
+    b.submitterWaits = false;
 }
 
-// Sees that the new item finds a prober. A prober that is awake takes item after item without
-// being woken; a sleeping one is woken only when none is awake or the awake ones fall behind.
-// BUSY_PROBERS start at once; beyond them, up to `jobs`, the probers double whenever at least
-// half of the probes watched since they last grew waited for the device (a cold disk, a network
-// share, where more probes at once make the batch faster); a probe that waited now and then for
-// a lock or a page does not make them grow. False when none is running and none could be started.
-bool FindProber()
+// Prints everything submitted, waiting as needed; with `room`, only until a slot is free. With
+// the lock held. False once the batch has stopped.
+bool PrintUntil(bool room)
 {
-    int awake = g_started - g_idle;
-    unsigned long waiting = g_submitted - g_claimed;
-    if (g_idle > 0 && (awake == 0 || waiting > 2ul * static_cast<unsigned long>(awake))) {
-        WakeCliBatch(CLI_WORK_READY, false);
-        return true;
+    Batch& b = g_batch;
+    while (b.stop == CLI_GOING && (room ? b.submitted - b.printed == b.slots.size() : b.printed != b.submitted)) {
+        WaitForHead();
+        PrintFinished();
     }
-    bool devicesWait = g_watchedProbes >= GROWTH_SAMPLES && 2 * g_waitingProbes >= g_watchedProbes;
-    int wanted = devicesWait ? 2 * g_started : BUSY_PROBERS;
-    if (g_started < wanted)
-        g_watchedProbes = g_waitingProbes = 0;
-    while (g_started < wanted && g_started < g_jobs && StartCliThread(RunProber, nullptr))
-        ++g_started;
-    return g_started > 0;
+    return b.stop == CLI_GOING;
+}
+
+// One at a time needs no thread: probe and print on the spot.
+bool SubmitHere(const CliItem& item, const char* unprobed, const CliResult* given)
+{
+    Batch& b = g_batch;
+    Slot* slot = &b.slots[0];
+    slot->item = item;
+    slot->unprobed = unprobed;
+    if (given)
+        slot->result = *given;
+    else
+        Report(slot);
+    LockCliBatch();
+    bool going = b.stop == CLI_GOING; // a probe that was interrupted is not printed
+    ++b.submitted;
+    UnlockCliBatch();
+    if (going && !b.calls.print(b.calls.context, &slot->result))
+        StopCliBatch(CLI_OUTPUT_GONE);
+    b.calls.tick(b.calls.context);
+    LockCliBatch();
+    ++b.printed;
+    going = b.stop == CLI_GOING;
+    UnlockCliBatch();
+    return going;
 }
 
 bool Submit(const CliItem& item, const char* unprobed, const CliResult* given)
 {
-    if (g_stopped || CliInterrupted())
-        return !(g_stopped = true);
-    if (g_jobs == 1) {
-        // One at a time needs no thread: probe and print on the spot.
-        Slot* slot = &g_slots[0];
-        slot->item = item;
-        slot->unprobed = unprobed;
-        if (given)
-            slot->result = *given;
-        else
-            Report(slot);
-        g_stopped = !g_calls.print(g_calls.context, &slot->result);
-        g_calls.tick(g_calls.context);
-        ++g_printed;
-        return !g_stopped;
-    }
+    Batch& b = g_batch;
+    if (b.jobs == 1)
+        return CliBatchStop() == CLI_GOING && SubmitHere(item, unprobed, given);
     LockCliBatch();
-    while (g_submitted - g_printed == g_slots.size() && !g_stopped) {
-        if (!WaitForHead())
-            g_stopped = true;
-        PrintFinished();
+    if (!PrintUntil(true)) {
+        UnlockCliBatch();
+        return false;
     }
-    if (!g_stopped) {
-        Slot* slot = SlotOf(g_submitted);
-        slot->item = item;
-        slot->unprobed = unprobed;
-        slot->done = given != nullptr;
-        if (given)
-            slot->result = *given;
-        ++g_submitted;
-        if (!given && !FindProber()) {
-            // No thread to be had, and none running: the item is probed here.
-            g_claimed = g_submitted;
-            Report(slot);
-            slot->done = true;
-        }
-        PrintFinished();
+    Slot* slot = SlotOf(b.submitted);
+    UnlockCliBatch();
+    // The slot is free and no prober looks at it: it is filled without the lock.
+    slot->item = item;
+    slot->unprobed = unprobed;
+    slot->message = given != nullptr;
+    slot->done = given != nullptr;
+    if (given)
+        slot->result = *given;
+    LockCliBatch();
+    ++b.submitted;
+    PassMessages();
+    int count = ProbersToStart();
+    WakeWhoMayGo();
+    if (count > 0) {
+        UnlockCliBatch();
+        int started = StartProbers(count);
+        LockCliBatch();
+        SettleProbers(count, started);
     }
-    bool going = !g_stopped;
+    if (b.started == 0 && Waiting() > 0) {
+        // No thread to be had: the path is probed here.
+        uint64_t here = b.claimed++;
+        PassMessages();
+        UnlockCliBatch();
+        Report(SlotOf(here));
+        LockCliBatch();
+        SlotOf(here)->done = true;
+        ++b.finished;
+        WakeWhoMayGo();
+    }
+    bool going = PrintFinished();
     UnlockCliBatch();
     return going;
 }
@@ -225,14 +361,21 @@ TextOutput CliStringOutput(char* bytes, size_t capacity, std::string* text)
     return out;
 }
 
-void StartCliBatch(int jobs, const CliBatchCalls* calls)
+void StartCliBatch(int jobs, const CliBatchCalls* calls, size_t window)
 {
-    g_calls = *calls;
-    g_jobs = LimitCliProbers(jobs < 1 ? 1 : jobs > CLI_MAX_JOBS ? CLI_MAX_JOBS : jobs);
-    g_slots.assign(g_jobs == 1 ? 1 : g_jobs * WINDOW_PER_JOB < MIN_WINDOW ? MIN_WINDOW : g_jobs * WINDOW_PER_JOB, Slot());
-    g_submitted = g_claimed = g_printed = 0;
-    g_started = g_idle = g_watchedProbes = g_waitingProbes = 0;
-    g_ending = g_stopped = false;
+    Batch& b = g_batch;
+    b.calls = *calls;
+    b.jobs = LimitCliProbers(jobs < 1 ? 1 : jobs > CLI_JOBS_LIMIT ? CLI_JOBS_LIMIT : jobs);
+    if (b.jobs < 1)
+        b.jobs = 1;
+    if (window == 0)
+        window = std::max(static_cast<size_t>(b.jobs) * WINDOW_PER_JOB, static_cast<size_t>(MIN_WINDOW));
+    b.slots.assign(b.jobs == 1 ? 1 : window, Slot());
+    b.submitted = b.claimed = b.printed = b.finished = 0;
+    b.started = b.idle = b.watched = b.waited = 0;
+    b.stop = CLI_GOING;
+    b.ending = b.submitterWaits = b.devicesWait = false;
+    b.finishedBefore = b.wakeAfter = 0;
 }
 
 bool SubmitCliPath(const CliItem& item, const char* unprobed)
@@ -245,26 +388,61 @@ bool SubmitCliResult(const CliResult& result)
     return Submit(CliItem{std::string(), false, -1, 0}, nullptr, &result);
 }
 
+bool DrainCliBatch()
+{
+    if (g_batch.jobs == 1)
+        return CliBatchStop() == CLI_GOING;
+    LockCliBatch();
+    bool going = PrintUntil(false);
+    UnlockCliBatch();
+    return going;
+}
+
+void StopCliBatch(int why)
+{
+    LockCliBatch();
+    if (g_batch.stop == CLI_GOING)
+        g_batch.stop = why;
+    WakeWhoMayGo();
+    UnlockCliBatch();
+}
+
+int CliBatchStop()
+{
+    LockCliBatch();
+    int stop = g_batch.stop;
+    UnlockCliBatch();
+    return stop;
+}
+
 bool EndCliBatch()
 {
-    if (g_jobs == 1)
-        return !g_stopped;
+    Batch& b = g_batch;
+    if (b.jobs == 1)
+        return CliBatchStop() == CLI_GOING;
     LockCliBatch();
-    while (!g_stopped && g_printed != g_submitted) {
-        if (!WaitForHead())
-            g_stopped = true;
-        PrintFinished();
-    }
-    g_ending = true;
-    WakeCliBatch(CLI_WORK_READY, true);
-    bool finished = !g_stopped;
+    bool finished = PrintUntil(false);
+    b.ending = true;
+    WakeWhoMayGo();
     UnlockCliBatch();
     if (finished)
-        JoinCliThreads(); // when stopped, probers may be deep in a file: the process ends without them
+        JoinCliThreads(); // stopped: probers may be deep in a file, and the process ends without them
     return finished;
 }
 
-unsigned long CliBatchDone()
+bool CliBatchWaiterMayGo(int condition)
 {
-    return g_printed;
+    if (condition == CLI_RESULT_READY)
+        return g_batch.submitterWaits && SubmitterMayGo();
+    return g_batch.stop != CLI_GOING || g_batch.ending || ProberWanted();
+}
+
+uint64_t CliBatchSubmitted()
+{
+    return g_batch.submitted; // written by the submitting thread alone
+}
+
+uint64_t CliBatchPrinted()
+{
+    return g_batch.printed; // written by the submitting thread alone
 }

@@ -7,6 +7,7 @@
 #include "cli_platform.h"
 #include "cli_text.h"
 
+#include <cstdint>
 #include <string>
 
 // What one path has to show.
@@ -26,24 +27,50 @@ struct CliBatchCalls {
     // Writes `result`, in order, on the thread that submits. False stops the batch (the output
     // can no longer be written).
     bool (*print)(void* context, const CliResult* result);
-    // Called on the submitting thread whenever it waits or prints, at least ten times a second.
+    // Called on the submitting thread whenever it prints or wakes from a wait.
     void (*tick)(void* context);
     void* context;
 };
 
 enum {
-    CLI_MAX_JOBS = 256,
+    CLI_JOBS_LIMIT = 256,  // probes at once, at most
+    CLI_DEFAULT_JOBS = 64, // enough to keep a cold disk or a network share busy
 };
 
-void StartCliBatch(int jobs, const CliBatchCalls* calls);
+// Why a batch stopped before its end; once stopped, it stays stopped.
+enum CliStop {
+    CLI_GOING,
+    CLI_INTERRUPTED,   // Ctrl+C, SIGTERM, SIGHUP
+    CLI_OUTPUT_GONE,   // the output could not be written
+    CLI_OUT_OF_MEMORY, // a prober or the walk ran out of memory
+};
+
+// `window`: results that may wait for an earlier one to be printed; 0: 8 per job, at least 64.
+void StartCliBatch(int jobs, const CliBatchCalls* calls, size_t window = 0);
 
 // Adds a path, or a message that takes its turn like a path (`result` as printed). False once
-// the batch has stopped: interrupted, or its output could not be written.
+// the batch has stopped.
 bool SubmitCliPath(const CliItem& item, const char* unprobed);
 bool SubmitCliResult(const CliResult& result);
 
-// Waits for every path submitted and prints what is left. False when the batch stopped early.
+// Waits until everything submitted so far is printed. False once the batch has stopped.
+bool DrainCliBatch();
+
+// Stops the batch from any thread but a signal handler: every waiter wakes, nothing more is
+// printed, no prober takes another path. The first reason given stays.
+void StopCliBatch(int why);
+int CliBatchStop(); // CliStop
+
+// Waits for every path submitted, prints what is left and joins every prober. False when the batch
+// stopped early: probers may then still be deep in a file, and the caller ends the process without
+// returning from main (nothing a prober may touch is freed).
 bool EndCliBatch();
 
-// Paths reported so far.
-unsigned long CliBatchDone();
+// Whether a thread waiting on `condition` (CliCondition) may go on now, so that a test can see
+// that none is left asleep when it may. With the lock held.
+bool CliBatchWaiterMayGo(int condition);
+
+// Items submitted and items printed so far; a walk lets go of a folder once every item taken from
+// it is printed.
+uint64_t CliBatchSubmitted();
+uint64_t CliBatchPrinted();

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,19 @@ enum {
 };
 
 const char USAGE_OPTIONS[] =
-    " [--json] [-r] [-j N] [--] PATH...\n"
+    " [--json] [-r] [-x] [-j N] [--] PATH...\n"
     "Shows what the QVR dialog shows for each image file: name, type, size,\n"
     "pixel dimensions and colours, read from the file's header.\n"
     "\n"
     "  --json            one JSON object per line and file instead of text\n"
     "  -r, --recursive   a folder stands for every file beneath it, folder by\n"
     "                    folder in name order; links are not followed\n"
-    "  -j, --jobs N      probe up to N files at once (1 to 256, default 32); the\n"
+    "  -x, --one-file-system\n"
+    "                    with -r, stay on the file systems of the folders given\n"
+    ;
+// The numbers of jobs come from the batch.
+const char USAGE_JOBS[] = "  -j, --jobs N      probe up to N files at once (1 to %d, default %d); the\n";
+const char USAGE_MORE_OPTIONS[] =
     "                    output is the same for every N, in the order given\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
@@ -51,8 +57,8 @@ const char USAGE_OPTIONS[] =
 const char USAGE_STATUS[] =
     "\n"
     "Exit status: 0 when every file was found, 1 when any was not or a folder could\n"
-    "not be read, 2 for a usage error or when the output could not be written, 130\n"
-    "when interrupted.\n";
+    "not be read, 2 for a usage error, when the output could not be written or\n"
+    "memory ran out, 130 when interrupted.\n";
 
 // The status line on standard error while a long run goes on.
 struct Progress {
@@ -140,7 +146,7 @@ void PrintMessage(TextOutput* out, const char* text, int encoding, const char* w
 }
 
 // On a prober thread: what `path` shows, and its message when it is missing.
-void ReportPath(void* context, const CliItem& item, const char* unprobed, CliResult* result)
+void ReportPathNow(void* context, const CliItem& item, const char* unprobed, CliResult* result)
 {
     const CliRun* run = static_cast<const CliRun*>(context);
     const std::string& path = item.path;
@@ -166,6 +172,20 @@ void ReportPath(void* context, const CliItem& item, const char* unprobed, CliRes
         PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
         FlushOutput(&message);
     }
+}
+
+// A prober that runs out of memory stops the batch; the submitting thread then ends the run.
+void ReportPath(void* context, const CliItem& item, const char* unprobed, CliResult* result)
+{
+#if __cpp_exceptions
+    try {
+        ReportPathNow(context, item, unprobed, result);
+    } catch (const std::bad_alloc&) {
+        StopCliBatch(CLI_OUT_OF_MEMORY);
+    }
+#else
+    ReportPathNow(context, item, unprobed, result); // qvrc.exe: OnCliOutOfMemory
+#endif
 }
 
 void EraseProgress(Progress* progress)
@@ -205,11 +225,11 @@ void DrawProgress(CliRun* run)
     if (!progress->shown || now - progress->drawn < PROGRESS_INTERVAL)
         return;
     progress->drawn = now;
-    unsigned long done = CliBatchDone();
+    unsigned long long done = CliBatchPrinted();
     uint64_t elapsed = now - progress->start;
     char counts[64];
-    std::snprintf(counts, sizeof counts, "%lu files, %lu/s", done,
-                  static_cast<unsigned long>(elapsed ? done * 1000000ull / elapsed : 0));
+    std::snprintf(counts, sizeof counts, "%llu files, %llu/s", done,
+                  static_cast<unsigned long long>(elapsed ? done * 1000000ull / elapsed : 0));
     size_t used = 0;
     const char* folder = TailColumns(run->walk.folder.c_str(), PROGRESS_FOLDER_COLUMNS, &used);
     bool cut = folder != run->walk.folder.c_str();
@@ -263,6 +283,10 @@ void PrintUsage(TextOutput* out)
     PutString(out, "Usage: ");
     PutString(out, g_cliProgramName);
     PutString(out, USAGE_OPTIONS);
+    char jobs[sizeof USAGE_JOBS + 16];
+    std::snprintf(jobs, sizeof jobs, USAGE_JOBS, CLI_JOBS_LIMIT, CLI_DEFAULT_JOBS);
+    PutString(out, jobs);
+    PutString(out, USAGE_MORE_OPTIONS);
     PutString(out, g_cliUsagePaths);
     PutString(out, USAGE_STATUS);
 }
@@ -285,7 +309,58 @@ int FinishOutput(TextOutput* out, int status)
     return 2;
 }
 
+CliRun* g_run;
+uint64_t g_submitter; // the thread that walks, submits and prints
+
+// The same reading of the arguments as before, now acting on the paths. False when the batch
+// stopped early.
+bool ProbeArguments(int count, char* scratch)
+{
+    CliOptions options;
+    StartCliOptions(&options);
+    for (int i = 1; i < count && g_run->walk.going; ++i) {
+        bool exact = true;
+        const char* argument = GetCliArgument(i, scratch, &exact);
+        if (ReadCliArgument(&options, argument))
+            SubmitCliArgument(&g_run->walk, argument, exact);
+    }
+    if (!g_run->walk.going || !EndCliBatch())
+        return false;
+    FinishCliWalk(&g_run->walk);
+    return true;
+}
+
+// Ends a run that stopped early. Whole results only were printed; probers still deep in a file are
+// not waited for, and nothing they may touch is freed: the process ends here.
+[[noreturn]] void EndStoppedRun(int status)
+{
+    int stop = CliBatchStop();
+    if (stop == CLI_OUT_OF_MEMORY)
+        std::fprintf(stderr, "%s: out of memory\n", g_cliProgramName);
+    std::fflush(stderr);
+    std::_Exit(stop == CLI_INTERRUPTED ? STATUS_INTERRUPTED : status == 0 ? 2 : status);
+}
+
+void StopOnInterrupt()
+{
+    StopCliBatch(CLI_INTERRUPTED);
+}
+
 } // namespace
+
+void OnCliOutOfMemory()
+{
+    StopCliBatch(CLI_OUT_OF_MEMORY);
+    if (!g_run || CurrentCliThread() != g_submitter) {
+        // A prober: the submitting thread ends the run; this one waits for the end.
+        LockCliBatch();
+        for (;;)
+            WaitCliBatch(CLI_WORK_READY);
+    }
+    // Nothing was taken here that this needs: whole results go out, then the message.
+    FinishOutput(g_run->out, g_run->status);
+    EndStoppedRun(2);
+}
 
 int main(int argc, char** argv)
 {
@@ -301,7 +376,7 @@ int main(int argc, char** argv)
 
     char bytes[OUTPUT_SIZE];
     TextOutput out = {bytes, sizeof bytes, 0, stdout, false, 0, nullptr, nullptr};
-    WatchCliInterrupts();
+    WatchCliInterrupts(StopOnInterrupt, STATUS_INTERRUPTED);
     switch (options.action) {
     case CLI_HELP:
         PrintUsage(&out);
@@ -317,26 +392,26 @@ int main(int argc, char** argv)
         break;
     }
 
-    CliRun run = {&out, options.json, true, 0, {}, {options.recursive, true, std::string()}};
+    CliRun run = {&out, options.json, true, 0, {}, {options.recursive, options.oneFileSystem, true, {}, {}}};
+    g_run = &run;
+    g_submitter = CurrentCliThread();
     run.progress.shown = IsCliTerminal(stderr) && !IsCliTerminal(stdout);
     run.progress.start = run.progress.drawn = CliMicroseconds();
     CliBatchCalls calls = {ReportPath, PrintResult, Tick, &run};
     StartCliBatch(options.jobs, &calls);
-    // The same reading of the arguments again, now acting on the paths.
-    StartCliOptions(&options);
-    for (int i = 1; i < count && run.walk.going; ++i) {
-        bool exact = true;
-        const char* argument = GetCliArgument(i, scratch, &exact);
-        if (ReadCliArgument(&options, argument))
-            SubmitCliArgument(&run.walk, argument, exact);
+    bool finished = false;
+#if __cpp_exceptions
+    try {
+        finished = ProbeArguments(count, scratch);
+    } catch (const std::bad_alloc&) {
+        OnCliOutOfMemory();
     }
-    bool finished = run.walk.going && EndCliBatch();
+#else
+    finished = ProbeArguments(count, scratch);
+#endif
     EraseProgress(&run.progress);
     int status = FinishOutput(&out, run.status);
-    if (!finished) {
-        // Whole results only were printed; probers still deep in a file are not waited for.
-        std::fflush(stderr);
-        std::_Exit(CliInterrupted() ? STATUS_INTERRUPTED : status == 0 ? 2 : status);
-    }
+    if (!finished)
+        EndStoppedRun(status);
     return status;
 }

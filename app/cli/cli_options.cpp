@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include "cli_batch.h" // the number of jobs
+
 #include <cstdio>
 #include <cstring>
 
@@ -27,10 +29,13 @@ void ReadJobs(CliOptions* options, const char* text)
     int jobs = 0;
     for (const char* digit = text; *digit != '\0' && jobs <= CLI_JOBS_LIMIT; ++digit)
         jobs = *digit >= '0' && *digit <= '9' ? jobs * 10 + (*digit - '0') : CLI_JOBS_LIMIT + 1;
-    if (jobs >= 1 && jobs <= CLI_JOBS_LIMIT)
+    if (jobs >= 1 && jobs <= CLI_JOBS_LIMIT) {
         options->jobs = jobs;
-    else
-        SetError(options, "the number of jobs must be from 1 to 256, not ", text);
+        return;
+    }
+    char before[64];
+    std::snprintf(before, sizeof before, "the number of jobs must be from 1 to %d, not ", CLI_JOBS_LIMIT);
+    SetError(options, before, text);
 }
 
 } // namespace
@@ -52,6 +57,8 @@ bool ReadCliArgument(CliOptions* options, const char* argument)
         options->json = true;
     } else if (std::strcmp(argument, "-r") == 0 || std::strcmp(argument, "--recursive") == 0) {
         options->recursive = true;
+    } else if (std::strcmp(argument, "-x") == 0 || std::strcmp(argument, "--one-file-system") == 0) {
+        options->oneFileSystem = true;
     } else if (std::strcmp(argument, "-j") == 0 || std::strcmp(argument, "--jobs") == 0) {
         options->jobsNext = true;
     } else if (std::strncmp(argument, "-j", 2) == 0) {

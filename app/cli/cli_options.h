@@ -10,14 +10,13 @@ enum CliAction {
 
 enum {
     CLI_ERROR_SIZE = 160,
-    CLI_DEFAULT_JOBS = 32, // probes at once: enough to keep a cold disk or a network share busy
-    CLI_JOBS_LIMIT = 256,
 };
 
 struct CliOptions {
     int action; // CliAction
     bool json;
     bool recursive;    // a folder stands for the files beneath it
+    bool oneFileSystem; // ... on the file systems of the folders given
     int jobs;          // probes at once
     bool jobsNext;     // "-j" or "--jobs" was read: the next argument is its number
     bool optionsEnded; // "--" was read: every later argument is a path

@@ -66,17 +66,55 @@ int LimitCliProbers(int jobs);
 extern const char g_cliPathSeparator[]; // put between a folder and a name: "/", "\\"
 extern const size_t g_cliPathLimit;     // bytes of the longest path (name encoding) the probe takes
 
-// True when `path` names a folder, through a link too (an argument is taken as the user named it).
-bool IsCliFolder(const char* path);
-
-struct CliFolderEntry {
-    std::string name; // in the name encoding
-    bool descend;     // a folder of its own: not a link, junction or other reparse point
+// Which folder a folder is: the file system it is on (device, volume) and its number there.
+struct CliFolderId {
+    uint64_t volume;
+    uint64_t file;
 };
 
-// Reads the entries of `folder`, without "." and "..", in the order the system gives them. False
-// when the folder cannot be read, with `reason` saying why in a few plain words.
-bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason);
+// The entries of one folder, held compactly: one block of text and where each entry starts in
+// it. An entry is a kind byte (CliEntryKind), for a folder its CliFolderId as listed, then its
+// name (in the name encoding) and a zero byte. AddCliFolderEntry (cli_walk.cpp) adds one.
+struct CliFolderList {
+    std::string text;
+    std::vector<uint32_t> starts;
+};
+enum CliEntryKind : char {
+    CLI_ENTRY_OTHER = 'o',  // a file, or anything else not walked: a link, a junction, a device
+    CLI_ENTRY_FOLDER = 'd', // a folder of its own, walked in its turn
+};
+// False when the list cannot take the entry (its text would pass 4 GiB).
+bool AddCliFolderEntry(CliFolderList* list, const char* name, size_t length, bool folder, const CliFolderId* id);
+
+// A folder the walk holds open.
+struct CliFolder {
+    intptr_t handle; // -1: none
+    CliFolderId id;
+};
+
+enum CliFolderOpened {
+    CLI_OPENED,
+    CLI_NOT_A_FOLDER, // what is there (now) is not a folder to walk: it is probed as an entry
+    CLI_UNREADABLE,   // a folder that cannot be read, `reason` says why
+};
+
+// Opens the folder an argument names, through links as the user named them: the tree that the
+// walk reads beneath. CLI_NOT_A_FOLDER for anything else (the argument is then probed).
+int OpenCliTree(const char* path, CliFolder* tree, std::string* reason);
+
+// Opens the folder `path` for reading: the tree itself (`listed` null, `path` the tree's own) or a
+// folder beneath it that the walk listed as `listed`, the part of `path` below the tree starting at
+// `beneath`. Nothing below the tree is followed when it is a link (or a reparse point standing for
+// another name), and the folder opened must be the one listed: else CLI_NOT_A_FOLDER.
+int OpenCliFolder(const CliFolder* tree, const char* path, size_t beneath, const CliFolderId* listed,
+                  CliFolder* folder, std::string* reason);
+
+// Reads the entries of a folder that OpenCliFolder opened, without "." and "..", in the order the
+// system gives them, and closes it. False when the folder cannot be read, with `reason` saying why
+// in a few plain words (also when memory runs out).
+bool ReadCliFolder(CliFolder* folder, CliFolderList* list, std::string* reason);
+
+void CloseCliFolder(CliFolder* folder);
 
 // Threads of a batch: one lock, conditions to wait on under it, and threads run to their end.
 enum CliCondition {
@@ -86,18 +124,33 @@ enum CliCondition {
 };
 void LockCliBatch();
 void UnlockCliBatch();
-void WaitCliBatch(int condition); // with the lock held; released while waiting
+// With the lock held; released while waiting. Waits until woken (or woken spuriously): never for
+// a time, so nothing rests on waking up to look again.
+void WaitCliBatch(int condition);
 void WakeCliBatch(int condition, bool all);
-bool StartCliThread(void (*run)(void* context), void* context); // false when none could start
-void JoinCliThreads();                                           // waits for every thread started
+// False when no thread could start. Any thread may start one.
+bool StartCliThread(void (*run)(void* context), void* context);
+// Waits for every thread started, also those started meanwhile by the threads it waits for.
+void JoinCliThreads();
 
-// Ctrl+C (and on Linux SIGTERM and SIGHUP) from now on only sets a flag that CliInterrupted reads,
-// and writing to an output whose reader has gone fails with an error rather than ending the process.
-void WatchCliInterrupts();
+enum {
+    CLI_STOP_GRACE = 300000, // microseconds an interrupted run has to end on a whole result
+};
+
+// From now on Ctrl+C (and on Linux SIGTERM and SIGHUP; a signal ignored from the start stays
+// ignored) calls `stop` on a thread of the platform's, never inside a signal handler; if the
+// process still runs CLI_STOP_GRACE later (its output blocked by a reader that does not read, a
+// probe deep in a file), the platform ends it with `status`. Writing to an output whose reader has
+// gone fails with an error rather than ending the process.
+void WatchCliInterrupts(void (*stop)(), int status);
 bool CliInterrupted();
 bool IsCliOutputGone(int error); // a failed write's errno says the reader went away
+// Memory ran out (the front end, cli_main.cpp): on the submitting thread the run ends at once on
+// a whole result; a prober stops the batch and waits for that end.
+[[noreturn]] void OnCliOutOfMemory();
 bool IsCliTerminal(FILE* stream);
 uint64_t CliMicroseconds(); // a clock that only moves forward
+uint64_t CurrentCliThread(); // a number for the calling thread, unique while it runs
 // How often the calling thread has had to wait so far (for a device or a lock); a batch starts
 // more probers when probes wait for the device. A platform that cannot tell counts every call.
 uint64_t CliThreadWaits();

@@ -6,6 +6,7 @@
 #include "cli_text.h"
 #include "cp932_text.h"
 #include "image_info.h"
+#include "open_beneath_linux.h"
 
 #include <atomic>
 #include <cerrno>
@@ -47,7 +48,8 @@ void ForEachCliPath(const char* argument, bool, bool, CliPathVisitor visit, void
 
 int ProbeCliPath(ImageInfo* info, const CliItem* item)
 {
-    return ProbeImageFile(info, item->path.c_str());
+    ProbePath path = {item->path.c_str(), nullptr, {-1, 0, 0, 0, 0}, item->tree >= 0, item->tree, item->beneath};
+    return ProbeImagePath(info, &path);
 }
 
 int LimitCliProbers(int jobs)
@@ -58,52 +60,110 @@ int LimitCliProbers(int jobs)
 const char g_cliPathSeparator[] = "/";
 const size_t g_cliPathLimit = PATH_MAX;
 
-bool IsCliFolder(const char* path)
+namespace {
+
+bool Identify(int fd, CliFolderId* id)
 {
     struct stat status;
-    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+    if (fstat(fd, &status) != 0)
+        return false;
+    *id = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    return true;
 }
 
-bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason)
+} // namespace
+
+int OpenCliTree(const char* path, CliFolder* tree, std::string*)
 {
-    DIR* directory = opendir(folder);
+    int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || !Identify(fd, &tree->id)) {
+        if (fd >= 0)
+            close(fd);
+        return CLI_NOT_A_FOLDER; // probed as the path it is, which says why
+    }
+    tree->handle = fd;
+    return CLI_OPENED;
+}
+
+int OpenCliFolder(const CliFolder* tree, const char* path, size_t beneath, const CliFolderId* listed,
+                  CliFolder* folder, std::string* reason)
+{
+    const char* below = path + beneath;
+    int fd = OpenBeneath(static_cast<int>(tree->handle), listed ? below : "", O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENOTDIR)
+            return CLI_NOT_A_FOLDER; // a link or a file now stands there
+        *reason = std::strerror(errno);
+        return CLI_UNREADABLE;
+    }
+    if (!Identify(fd, &folder->id) ||
+        (listed && (folder->id.volume != listed->volume || folder->id.file != listed->file))) {
+        close(fd);
+        return CLI_NOT_A_FOLDER; // another folder than the one listed
+    }
+    folder->handle = fd;
+    return CLI_OPENED;
+}
+
+bool ReadCliFolder(CliFolder* folder, CliFolderList* list, std::string* reason)
+{
+    int fd = static_cast<int>(folder->handle);
+    folder->handle = -1;
+    DIR* directory = fdopendir(fd);
     if (!directory) {
         *reason = std::strerror(errno);
+        close(fd);
         return false;
     }
+    int error = 0;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(directory);
-        if (!entry)
+        if (!entry) {
+            error = errno;
             break;
+        }
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        bool descend = entry->d_type == DT_DIR;
-        struct stat status; // not every file system tells the type in the entry
-        if (entry->d_type == DT_UNKNOWN && fstatat(dirfd(directory), name, &status, AT_SYMLINK_NOFOLLOW) == 0)
-            descend = S_ISDIR(status.st_mode);
-        entries->push_back({name, descend});
+        // A folder is told by what stands there now, never through a link; it is remembered as
+        // listed, so that the folder opened later can be checked to be this one.
+        struct stat status;
+        bool folderHere = (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) &&
+                          fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
+        CliFolderId id = {0, 0};
+        if (folderHere)
+            id = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+        if (!AddCliFolderEntry(list, name, std::strlen(name), folderHere, &id)) {
+            error = ENOMEM;
+            break;
+        }
     }
-    int error = errno;
     closedir(directory);
     if (error != 0)
         *reason = std::strerror(error);
     return error == 0;
 }
 
+void CloseCliFolder(CliFolder* folder)
+{
+    if (folder->handle >= 0)
+        close(static_cast<int>(folder->handle));
+    folder->handle = -1;
+}
+
 namespace {
 
 // Held for a few instructions at a time: a thread that finds it taken spins a little before it sleeps.
 pthread_mutex_t g_batchLock = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
-pthread_cond_t g_conditions[CLI_CONDITIONS];
+pthread_cond_t g_conditions[CLI_CONDITIONS] = {PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER};
+// Threads started, until joined; any thread may start one.
+pthread_mutex_t g_threadsLock = PTHREAD_MUTEX_INITIALIZER;
 std::vector<pthread_t> g_threads;
-volatile sig_atomic_t g_interrupted;
-
-void OnInterrupt(int)
-{
-    g_interrupted = 1;
-}
+std::atomic<bool> g_interrupted(false);
+void (*g_stop)();
+int g_stopStatus;
+sigset_t g_stopSignals;
 
 struct ThreadStart {
     void (*run)(void*);
@@ -116,6 +176,22 @@ void* RunThread(void* start)
     delete static_cast<ThreadStart*>(start);
     what.run(what.context);
     return nullptr;
+}
+
+// Takes the stop signals one at a time, never in a handler: the batch is stopped from here, under
+// its lock, and the process ends should the run not end by itself in time.
+void* WatchSignals(void*)
+{
+    for (;;) {
+        if (sigwaitinfo(&g_stopSignals, nullptr) < 0)
+            continue;
+        g_interrupted = true;
+        g_stop();
+        timespec grace = {0, CLI_STOP_GRACE * 1000L};
+        while (nanosleep(&grace, &grace) != 0 && errno == EINTR) {
+        }
+        _exit(g_stopStatus);
+    }
 }
 
 } // namespace
@@ -132,24 +208,7 @@ void UnlockCliBatch()
 
 void WaitCliBatch(int condition)
 {
-    static bool s_made = [] {
-        pthread_condattr_t monotonic;
-        pthread_condattr_init(&monotonic);
-        pthread_condattr_setclock(&monotonic, CLOCK_MONOTONIC);
-        for (pthread_cond_t& made : g_conditions)
-            pthread_cond_init(&made, &monotonic);
-        return true;
-    }();
-    (void)s_made;
-    // A tenth of a second at most, so that an interrupt is seen.
-    timespec until;
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_nsec += 100 * 1000 * 1000;
-    if (until.tv_nsec >= 1000 * 1000 * 1000) {
-        until.tv_nsec -= 1000 * 1000 * 1000;
-        ++until.tv_sec;
-    }
-    pthread_cond_timedwait(&g_conditions[condition], &g_batchLock, &until);
+    pthread_cond_wait(&g_conditions[condition], &g_batchLock);
 }
 
 void WakeCliBatch(int condition, bool all)
@@ -167,40 +226,59 @@ bool StartCliThread(void (*run)(void* context), void* context)
     pthread_attr_setstacksize(&attributes, 1 << 20); // a probe needs little; many threads add up
     ThreadStart* start = new ThreadStart{run, context};
     pthread_t thread;
+    pthread_mutex_lock(&g_threadsLock);
     bool started = pthread_create(&thread, &attributes, RunThread, start) == 0;
-    pthread_attr_destroy(&attributes);
     if (started)
         g_threads.push_back(thread);
-    else
+    pthread_mutex_unlock(&g_threadsLock);
+    pthread_attr_destroy(&attributes);
+    if (!started)
         delete start;
     return started;
 }
 
 void JoinCliThreads()
 {
-    for (pthread_t thread : g_threads)
+    for (;;) {
+        pthread_mutex_lock(&g_threadsLock);
+        bool none = g_threads.empty();
+        pthread_t thread = none ? pthread_t() : g_threads.back();
+        if (!none)
+            g_threads.pop_back();
+        pthread_mutex_unlock(&g_threadsLock);
+        if (none)
+            return;
         pthread_join(thread, nullptr);
-    g_threads.clear();
+    }
 }
 
-void WatchCliInterrupts()
+void WatchCliInterrupts(void (*stop)(), int status)
 {
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESTART; // a write in progress goes on: the output ends on a whole result
-    sigemptyset(&action.sa_mask);
+    g_stop = stop;
+    g_stopStatus = status;
+    sigemptyset(&g_stopSignals);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before;
         // A signal ignored from the start stays ignored, as in a background job of a script.
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
-            sigaction(signal, &action, nullptr);
+            sigaddset(&g_stopSignals, signal);
     }
     std::signal(SIGPIPE, SIG_IGN); // a reader that went away is a failed write, seen as EPIPE
+    // Blocked in this thread and so in every thread it starts: only the watcher takes them.
+    pthread_sigmask(SIG_BLOCK, &g_stopSignals, nullptr);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 1 << 16);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t watcher;
+    if (pthread_create(&watcher, &attributes, WatchSignals, nullptr) != 0)
+        pthread_sigmask(SIG_UNBLOCK, &g_stopSignals, nullptr); // without a watcher they end the process at once
+    pthread_attr_destroy(&attributes);
 }
 
 bool CliInterrupted()
 {
-    return g_interrupted != 0;
+    return g_interrupted;
 }
 
 bool IsCliOutputGone(int error)
@@ -217,6 +295,11 @@ uint64_t CliThreadWaits()
 {
     rusage usage;
     return getrusage(RUSAGE_THREAD, &usage) == 0 ? static_cast<uint64_t>(usage.ru_nvcsw) : 0;
+}
+
+uint64_t CurrentCliThread()
+{
+    return static_cast<uint64_t>(pthread_self());
 }
 
 uint64_t CliMicroseconds()

@@ -3,10 +3,12 @@
 // tools do; code page 932 on the console.
 #include "cli_platform.h"
 #include "cli_text.h"
+#include "cli_walk.h" // IsCliNameSurrogate
 #include "device_names.h" // HasWildcard
 #include "wide_path_win.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -32,6 +34,7 @@ static wchar_t** g_arguments;
 // converted by likeness; the system's splitting of the Unicode form gives each argument as typed.
 int OpenCliArguments(int, char**)
 {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE); // the shell's queries want COM
     int count = 0;
     g_arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     return g_arguments ? count : 0;
@@ -190,63 +193,145 @@ const char* WhyUnread(DWORD error, const wchar_t* folder)
 
 } // namespace
 
-bool IsCliFolder(const char* path)
+namespace {
+
+// The folder a handle stands for, and whether it is one at all.
+bool Identify(HANDLE handle, CliFolderId* id, DWORD* attributes)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information))
+        return false;
+    *attributes = information.dwFileAttributes;
+    *id = {information.dwVolumeSerialNumber,
+           static_cast<uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
+    return true;
+}
+
+// The reparse tag of what `handle` stands for; 0 when it is no reparse point.
+uint32_t ReparseTag(HANDLE handle, DWORD attributes)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        return 0;
+    return tag.ReparseTag;
+}
+
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+} // namespace
+
+int OpenCliTree(const char* path, CliFolder* tree, std::string*)
 {
     std::wstring wide;
     if (!ToWide(path, &wide) || NamesNoFolder(wide.c_str()))
-        return false;
-    DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return true;
+        return CLI_NOT_A_FOLDER;
     // A link or junction that the user named: what it leads to decides.
-    HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION information;
-    bool folder = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) &&
-                  (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        return CLI_NOT_A_FOLDER;
+    DWORD attributes = 0;
+    bool folder = Identify(handle, &tree->id, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(handle);
-    return folder;
+    tree->handle = -1; // files and folders beneath it are opened by their whole paths
+    return folder ? CLI_OPENED : CLI_NOT_A_FOLDER;
 }
 
-bool ReadCliFolder(const char* folder, std::vector<CliFolderEntry>* entries, std::string* reason)
+int OpenCliFolder(const CliFolder*, const char* path, size_t, const CliFolderId* listed, CliFolder* folder,
+                  std::string* reason)
 {
     std::wstring wide;
-    if (!ToWide(folder, &wide) || NamesNoFolder(wide.c_str())) {
+    if (!ToWide(path, &wide) || NamesNoFolder(wide.c_str())) {
         *reason = "No such file or directory";
-        return false;
+        return CLI_UNREADABLE;
     }
-    wide.pop_back(); // the terminator
-    wchar_t last = wide.empty() ? L'\\' : wide.back();
-    bool drive = wide.size() == 2 && last == L':'; // "C:" is the drive's current folder
-    std::wstring pattern = wide + (last == L'\\' || last == L'/' || drive ? L"*" : L"\\*");
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    DWORD error = ERROR_NO_MORE_FILES;
-    if (search == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-    } else {
-        do {
-            char name[NAME_SIZE];
-            if (FoundName(&found, name)) {
-                DWORD attributes = found.dwFileAttributes;
-                entries->push_back({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                              !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)});
-            }
-        } while (FindNextFileW(search, &found));
-        error = GetLastError();
-        FindClose(search);
+    // A folder the walk listed is opened as what stands there, never through a link or junction.
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (listed ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const char* why = WhyUnread(GetLastError(), wide.c_str());
+        *reason = why ? why : "No such file or directory";
+        return CLI_UNREADABLE;
     }
-    if (error == ERROR_NO_MORE_FILES)
+    DWORD attributes = 0;
+    bool walked = Identify(handle, &folder->id, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                  (!listed || (!IsCliNameSurrogate(ReparseTag(handle, attributes)) &&
+                               folder->id.volume == listed->volume && folder->id.file == listed->file));
+    if (!walked) {
+        CloseHandle(handle);
+        return CLI_NOT_A_FOLDER;
+    }
+    folder->handle = reinterpret_cast<intptr_t>(handle);
+    return CLI_OPENED;
+}
+
+namespace {
+
+// Adds the entries of one buffer of a folder's listing. False when memory for them ran out.
+bool AddEntries(const char* buffer, const CliFolderId& folder, CliFolderList* list)
+{
+    for (const char* at = buffer;;) {
+        const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+        wchar_t wide[MAX_PATH + 1];
+        size_t units = entry->FileNameLength / sizeof(wchar_t);
+        if (units > MAX_PATH)
+            units = MAX_PATH;
+        std::memcpy(wide, entry->FileName, units * sizeof(wchar_t));
+        wide[units] = L'\0';
+        char name[NAME_SIZE];
+        bool dots = wide[0] == L'.' && (wide[1] == L'\0' || (wide[1] == L'.' && wide[2] == L'\0'));
+        if (!dots && EncodeUtf16(wide, name, sizeof name)) {
+            DWORD attributes = entry->FileAttributes;
+            // A reparse point's tag stands where its extended attributes' size would.
+            uint32_t tag = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? entry->EaSize : 0;
+            bool walked = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsCliNameSurrogate(tag);
+            CliFolderId id = {folder.volume, static_cast<uint64_t>(entry->FileId.QuadPart)};
+            if (!AddCliFolderEntry(list, name, std::strlen(name), walked, &id))
+                return false;
+        }
+        if (entry->NextEntryOffset == 0)
+            return true;
+        at += entry->NextEntryOffset;
+    }
+}
+
+} // namespace
+
+bool ReadCliFolder(CliFolder* folder, CliFolderList* list, std::string* reason)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(folder->handle);
+    folder->handle = -1;
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG)); // aligned as the records need
+    DWORD error = ERROR_SUCCESS;
+    for (bool first = true;; first = false) {
+        if (!GetFileInformationByHandleEx(handle, FileIdBothDirectoryInfo, buffer.data(),
+                                          static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+            error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES || (first && error == ERROR_FILE_NOT_FOUND)) // an empty root
+                error = ERROR_SUCCESS;
+            break;
+        }
+        if (!AddEntries(reinterpret_cast<const char*>(buffer.data()), folder->id, list)) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
+    }
+    CloseHandle(handle);
+    if (error == ERROR_SUCCESS)
         return true;
-    const char* why = WhyUnread(error, wide.c_str());
-    if (!why)
-        return true;
-    *reason = why;
+    *reason = error == ERROR_NOT_ENOUGH_MEMORY ? "Not enough memory"
+              : error == ERROR_ACCESS_DENIED   ? "Permission denied"
+                                               : "cannot be read";
     return false;
+}
+
+void CloseCliFolder(CliFolder* folder)
+{
+    if (folder->handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(folder->handle));
+    folder->handle = -1;
 }
 
 // Threads: a slim reader/writer lock taken exclusively and condition variables on it.
@@ -255,8 +340,12 @@ namespace {
 
 SRWLOCK g_batchLock = SRWLOCK_INIT;
 CONDITION_VARIABLE g_batchConditions[CLI_CONDITIONS]; // zeroed: CONDITION_VARIABLE_INIT
+// Threads started, until joined; any thread may start one.
+SRWLOCK g_threadsLock = SRWLOCK_INIT;
 std::vector<HANDLE> g_threads;
 std::atomic<bool> g_interrupted(false);
+void (*g_stop)();
+int g_stopStatus;
 
 struct ThreadStart {
     void (*run)(void* context);
@@ -267,21 +356,24 @@ DWORD WINAPI RunThread(void* parameter)
 {
     ThreadStart start = *static_cast<ThreadStart*>(parameter);
     delete static_cast<ThreadStart*>(parameter);
+    // The shell's file queries want COM on the thread that asks.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     start.run(start.context);
+    if (SUCCEEDED(com))
+        CoUninitialize();
     return 0;
 }
 
-// Runs on a thread of its own that the system starts for the event.
+// Runs on a thread of its own that the system starts for the event: stops the batch, and ends the
+// process should the run not end by itself in time (its output blocked, a probe deep in a file).
 BOOL WINAPI NoteInterrupt(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
     g_interrupted = true;
-    // Whoever waits looks again and sees the flag; under the lock, so no waiter misses it.
-    LockCliBatch();
-    for (CONDITION_VARIABLE& condition : g_batchConditions)
-        WakeAllConditionVariable(&condition);
-    UnlockCliBatch();
+    g_stop();
+    Sleep(CLI_STOP_GRACE / 1000);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(g_stopStatus));
     return TRUE;
 }
 
@@ -313,28 +405,37 @@ void WakeCliBatch(int condition, bool all)
 bool StartCliThread(void (*run)(void* context), void* context)
 {
     ThreadStart* start = new ThreadStart{run, context};
+    AcquireSRWLockExclusive(&g_threadsLock);
     HANDLE thread = CreateThread(nullptr, 0, RunThread, start, 0, nullptr);
-    if (!thread) {
+    if (thread)
+        g_threads.push_back(thread);
+    ReleaseSRWLockExclusive(&g_threadsLock);
+    if (!thread)
         delete start;
-        return false;
-    }
-    g_threads.push_back(thread);
-    return true;
+    return thread != nullptr;
 }
 
 void JoinCliThreads()
 {
-    for (HANDLE thread : g_threads) {
+    for (;;) {
+        AcquireSRWLockExclusive(&g_threadsLock);
+        HANDLE thread = g_threads.empty() ? nullptr : g_threads.back();
+        if (thread)
+            g_threads.pop_back();
+        ReleaseSRWLockExclusive(&g_threadsLock);
+        if (!thread)
+            return;
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     }
-    g_threads.clear();
 }
 
 // Stopping, the console and the clock.
 
-void WatchCliInterrupts()
+void WatchCliInterrupts(void (*stop)(), int status)
 {
+    g_stop = stop;
+    g_stopStatus = status;
     SetConsoleCtrlHandler(NoteInterrupt, TRUE);
 }
 
@@ -358,6 +459,11 @@ bool IsCliTerminal(FILE* stream)
     // A console only: _isatty also says yes for NUL and every other character device.
     DWORD mode = 0;
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+uint64_t CurrentCliThread()
+{
+    return GetCurrentThreadId();
 }
 
 uint64_t CliMicroseconds()

@@ -1,6 +1,9 @@
-// What the C++ library would throw, qvrc.exe reports and ends on: the heap is exhausted, or a
-// container was asked for more than it can hold. With these (and cli_runtime_win.h), no part of
-// the library's exception runtime is linked.
+// What the C++ library would throw, qvrc.exe reports and ends on: the heap is exhausted (the run
+// ends on a whole result and says so), or a container was asked for more than it can hold (a
+// fault of the program's own). With these (and cli_runtime_win.h), no part of the library's
+// exception runtime is linked.
+#include "cli_platform.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -21,7 +24,7 @@ void* operator new(std::size_t size)
 {
     if (void* memory = std::malloc(size != 0 ? size : 1))
         return memory;
-    Fail("out of memory");
+    OnCliOutOfMemory();
 }
 
 void operator delete(void* memory) noexcept
@@ -40,12 +43,12 @@ namespace std {
 
 void __throw_bad_alloc()
 {
-    Fail("out of memory");
+    OnCliOutOfMemory();
 }
 
 void __throw_bad_array_new_length()
 {
-    Fail("out of memory");
+    OnCliOutOfMemory();
 }
 
 void __throw_length_error(const char* what)

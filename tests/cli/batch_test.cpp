@@ -1,13 +1,16 @@
 // The batch and the walk over the fake platform: random trees walked with probes that finish out
-// of order on purpose, the bounded window, a stop midway, trees deeper than a path can be long.
+// of order on purpose, the bounded window, a stop midway, trees deeper than a path can be long,
+// trees that change while they are walked, and every schedule of small batches explored.
 #include "cli_batch.h"
 #include "cli_text.h"
 #include "cli_walk.h"
 #include "fake_cli_platform.h"
+#include "schedule.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -22,13 +25,25 @@ struct Transcript {
     int status = 0;
 };
 
-// A probe of a path takes the time this gives it: a few take long, so later ones finish first.
+// A probe of a path takes the time this gives it (microseconds): a few take long, so later ones
+// finish first. Under a schedule the time is the scheduler's: a probe that waits lets others go.
 std::function<int(const std::string&)> g_delayMicroseconds = [](const std::string&) { return 0; };
+std::atomic<uint64_t> g_probed{0}, g_printed{0};
+std::atomic<bool> g_windowBroken{false};
+size_t g_window;
 
 void FakeReport(void*, const CliItem& item, const char* unprobed, CliResult* result)
 {
     const std::string& path = item.path;
-    std::this_thread::sleep_for(std::chrono::microseconds(g_delayMicroseconds(path)));
+    if (g_window && ++g_probed > g_printed + g_window)
+        g_windowBroken = true;
+    int delay = g_delayMicroseconds(path);
+    if (Scheduling()) {
+        if (delay > 0)
+            ScheduledPause("probe-waits", static_cast<uint64_t>(delay));
+    } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    }
     bool known = g_fakeTree.count(path) != 0;
     if (known && !unprobed)
         result->out = path + "\n";
@@ -42,38 +57,68 @@ bool FakePrint(void* context, const CliResult* result)
     Transcript* transcript = static_cast<Transcript*>(context);
     transcript->text += (result->out.empty() ? "" : "O " + result->out) + (result->err.empty() ? "" : "E " + result->err);
     transcript->status |= result->failed;
+    ++g_printed;
     return true;
 }
 
 void NoTick(void*) {}
 
+// Runs a batch over `arguments`; `oneFileSystem` as -x. False when it stopped early.
+bool Batch(Transcript* transcript, int jobs, bool recursive, const std::vector<std::string>& arguments,
+           size_t window = 0, bool oneFileSystem = false)
+{
+    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, transcript};
+    g_probed = g_printed = 0;
+    g_window = window;
+    StartCliBatch(jobs, &calls, window);
+    CliWalk walk = {recursive, oneFileSystem, true, std::string(), {}};
+    for (const std::string& argument : arguments)
+        SubmitCliArgument(&walk, argument.c_str(), true);
+    bool finished = walk.going && EndCliBatch();
+    FinishCliWalk(&walk);
+    return finished;
+}
+
 Transcript RunBatch(int jobs, bool recursive, const std::vector<std::string>& arguments)
 {
     Transcript transcript;
-    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, &transcript};
-    StartCliBatch(jobs, &calls);
-    CliWalk walk = {recursive, true, std::string()};
-    for (const std::string& argument : arguments)
-        SubmitCliArgument(&walk, argument.c_str(), true);
-    EXPECT_TRUE(walk.going && EndCliBatch());
+    EXPECT_TRUE(Batch(&transcript, jobs, recursive, arguments));
     return transcript;
 }
 
-// The walk as it is meant to be, written out recursively.
-void ExpectWalk(const std::string& folder, std::string* text)
+CliFolderId IdOf(const std::string& path)
+{
+    const FakeNode& node = g_fakeTree.at(path);
+    return node.sameAs.empty() ? CliFolderId{node.volume ? node.volume : 1, std::hash<std::string>()(path)} : IdOf(node.sameAs);
+}
+
+// The walk as it is meant to be, written out recursively: `ancestors` are the folders being walked.
+void ExpectWalk(const std::string& folder, bool oneFileSystem, uint64_t volume, std::vector<std::string> ancestors,
+                std::string* text)
 {
     const FakeNode& node = g_fakeTree.at(folder);
+    for (const std::string& ancestor : ancestors) {
+        if (IdOf(ancestor).file == IdOf(folder).file) {
+            *text += "E qvr: " + folder + ": not walked: a loop in the file system leads back to " + ancestor + "\n";
+            return;
+        }
+    }
     if (node.unreadable || folder.size() >= FAKE_PATH_LIMIT) {
         *text += "E qvr: " + folder + ": cannot read the folder: " +
-                 (node.unreadable ? "Permission denied" : "the path is too long") + "\n";
+                 (folder.size() >= FAKE_PATH_LIMIT ? "the path is too long" : "Permission denied") + "\n";
         return;
     }
-    std::vector<CliFolderEntry> entries = node.entries;
+    ancestors.push_back(folder);
+    std::vector<FakeEntry> entries = node.entries;
     std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return CompareCliNames(a.name.c_str(), b.name.c_str()) < 0; });
-    for (const CliFolderEntry& entry : entries) {
+    for (const FakeEntry& entry : entries) {
         std::string path = folder + "/" + entry.name;
-        if (entry.descend)
-            ExpectWalk(path, text);
+        const FakeNode& child = g_fakeTree.at(path);
+        bool across = oneFileSystem && IdOf(path).volume != volume;
+        if (entry.folder && !child.swapped && !across && path.size() < FAKE_PATH_LIMIT)
+            ExpectWalk(path, oneFileSystem, volume, ancestors, text);
+        else if (entry.folder && !child.swapped && !across)
+            *text += "E qvr: " + path + ": cannot read the folder: the path is too long\n";
         else if (path.size() >= FAKE_PATH_LIMIT)
             *text += "E missing " + path + ": no such file (the path is too long)\n";
         else
@@ -81,13 +126,13 @@ void ExpectWalk(const std::string& folder, std::string* text)
     }
 }
 
-std::string Expected(bool recursive, const std::vector<std::string>& arguments)
+std::string Expected(bool recursive, const std::vector<std::string>& arguments, bool oneFileSystem = false)
 {
     std::string text;
     for (const std::string& argument : arguments) {
         auto found = g_fakeTree.find(argument);
         if (recursive && found != g_fakeTree.end() && found->second.folder)
-            ExpectWalk(argument, &text);
+            ExpectWalk(argument, oneFileSystem, IdOf(argument).volume, {}, &text);
         else if (found != g_fakeTree.end())
             text += "O " + argument + "\n";
         else
@@ -103,9 +148,14 @@ std::vector<std::string> FlatFiles(int count)
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i) {
         arguments.push_back("f" + std::to_string(i));
-        g_fakeTree[arguments.back()] = {false, false, {}};
+        g_fakeTree[arguments.back()] = FakeNode{};
     }
     return arguments;
+}
+
+FakeNode Folder(std::vector<FakeEntry> entries, bool unreadable = false)
+{
+    return FakeNode{true, unreadable, std::move(entries), 0, false, ""};
 }
 
 // A random tree under `folder`: files, folders (some empty, some unreadable) and links to folders,
@@ -114,21 +164,19 @@ std::vector<std::string> FlatFiles(int count)
 void GrowTree(std::mt19937* random, const std::string& folder, int depth, std::vector<std::string>* all)
 {
     static const char* const names[] = {"a", "A", "a.png", "b", "B.jpg", "_x", "x_", "ab", "aB", "\xC3\xA9", "\xE6\x97\xA5.gif", "z9", "Z10"};
-    FakeNode& node = g_fakeTree[folder];
-    node.folder = true;
-    node.unreadable = (*random)() % 13 == 0;
+    g_fakeTree[folder] = Folder({}, (*random)() % 13 == 0);
     std::vector<std::string> chosen(std::begin(names), std::end(names));
     std::shuffle(chosen.begin(), chosen.end(), *random);
     chosen.resize((*random)() % 8);
     for (const std::string& name : chosen) {
         std::string path = folder + "/" + name;
         int kind = depth < 4 ? static_cast<int>((*random)() % 6) : 0;
-        node.entries.push_back({name, kind == 1 || kind == 2});
+        g_fakeTree[folder].entries.push_back({name, kind == 1 || kind == 2});
         all->push_back(path);
         if (kind == 1 || kind == 2)
             GrowTree(random, path, depth + 1, all);
         else
-            g_fakeTree[path] = {kind == 3, false, {}}; // kind 3: a link to a folder, taken as an entry
+            g_fakeTree[path] = FakeNode{kind == 3, false, {}, 0, false, ""}; // kind 3: a link to a folder, an entry
     }
 }
 
@@ -190,34 +238,6 @@ TEST(Batch, ResultsWaitInAWindowOfFixedSize)
     EXPECT_EQ(got.text, Expected(false, arguments));
 }
 
-// An interrupt stops the batch between results: what was printed is a beginning of the whole.
-TEST(Batch, AnInterruptStopsOnAWholeResult)
-{
-    std::vector<std::string> arguments = FlatFiles(3000);
-    std::string whole = Expected(false, arguments);
-    for (int jobs : {1, 16}) {
-        Transcript transcript;
-        CliBatchCalls calls = {FakeReport, [](void* context, const CliResult* result) {
-                                   FakePrint(context, result);
-                                   if (static_cast<Transcript*>(context)->text.size() > 2000)
-                                       g_fakeInterrupted = true;
-                                   return true;
-                               }, NoTick, &transcript};
-        StartCliBatch(jobs, &calls);
-        CliWalk walk = {false, true, std::string()};
-        for (const std::string& argument : arguments)
-            SubmitCliArgument(&walk, argument.c_str(), true);
-        bool finished = walk.going;
-        finished = EndCliBatch() && finished; // lets the probers go, but waits for nothing
-        EXPECT_FALSE(finished) << "jobs " << jobs;
-        g_fakeInterrupted = false;
-        JoinCliThreads();
-        EXPECT_LT(transcript.text.size(), whole.size() / 4) << "jobs " << jobs;
-        EXPECT_EQ(transcript.text, whole.substr(0, transcript.text.size())) << "jobs " << jobs;
-        EXPECT_EQ(transcript.text.back(), '\n');
-    }
-}
-
 // A chain of folders deeper than a path can be long: the walk takes no stack per level, every
 // file short enough is probed, a longer one is reported as missing, and the first folder too long
 // to read is reported in its turn.
@@ -227,12 +247,12 @@ TEST(Batch, TreesDeeperThanAPathCanBeLong)
     std::string folder = "d";
     for (int depth = 0; depth < 3000; ++depth) {
         std::string next = folder + "/d";
-        g_fakeTree[folder] = {true, false, {{"d", true}, {"f.png", false}, {"looong-name.png", false}}};
-        g_fakeTree[folder + "/f.png"] = {false, false, {}};
-        g_fakeTree[folder + "/looong-name.png"] = {false, false, {}};
+        g_fakeTree[folder] = Folder({{"d", true}, {"f.png", false}, {"looong-name.png", false}});
+        g_fakeTree[folder + "/f.png"] = FakeNode{};
+        g_fakeTree[folder + "/looong-name.png"] = FakeNode{};
         folder = next;
     }
-    g_fakeTree[folder] = {true, false, {}};
+    g_fakeTree[folder] = Folder({});
     std::string expected = Expected(true, {"d"});
     for (int jobs : {1, 16})
         EXPECT_EQ(RunBatch(jobs, true, {"d"}).text, expected);
@@ -240,10 +260,195 @@ TEST(Batch, TreesDeeperThanAPathCanBeLong)
     EXPECT_NE(expected.find("no such file (the path is too long)"), std::string::npos);
 }
 
+// The walk stays inside its tree and on what it listed: a folder swapped for a link between its
+// listing and its turn is an entry, a folder that is one of the folders being walked (a file
+// system that presents a loop) gets one message, and with -x a folder on another file system is
+// an entry. The walk holds a few handles only, however many trees it walks, and lets go of all.
+TEST(Walk, StaysInsideTheTreeItListed)
+{
+    g_fakeTree.clear();
+    g_fakeTree["t"] = Folder({{"a", true}, {"swapped", true}, {"mnt", true}, {"x.png", false}});
+    g_fakeTree["t/a"] = Folder({{"loop", true}, {"y.png", false}});
+    g_fakeTree["t/a/loop"] = FakeNode{true, false, {{"never.png", false}}, 0, false, "t"};
+    g_fakeTree["t/a/loop/never.png"] = FakeNode{};
+    g_fakeTree["t/a/y.png"] = FakeNode{};
+    g_fakeTree["t/swapped"] = FakeNode{true, false, {{"outside.png", false}}, 0, true, ""};
+    g_fakeTree["t/swapped/outside.png"] = FakeNode{};
+    g_fakeTree["t/mnt"] = FakeNode{true, false, {{"z.png", false}}, 2, false, ""};
+    g_fakeTree["t/mnt/z.png"] = FakeNode{};
+    g_fakeTree["t/x.png"] = FakeNode{};
+    const struct {
+        bool oneFileSystem;
+        const char* expected;
+    } cases[] = {
+        {false, "E qvr: t/a/loop: not walked: a loop in the file system leads back to t\n"
+                "O t/a/y.png\nO t/mnt/z.png\nO t/swapped\nO t/x.png\n"},
+        {true, "E qvr: t/a/loop: not walked: a loop in the file system leads back to t\n"
+               "O t/a/y.png\nO t/mnt\nO t/swapped\nO t/x.png\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Expected(true, {"t"}, c.oneFileSystem), c.expected); // the reference walk agrees
+        for (int jobs : {1, 4}) {
+            Transcript transcript;
+            EXPECT_TRUE(Batch(&transcript, jobs, true, {"t"}, 0, c.oneFileSystem));
+            EXPECT_EQ(transcript.text, c.expected) << "jobs " << jobs << (c.oneFileSystem ? ", -x" : "");
+        }
+    }
+    // Forty trees in a row: each tree's handle is kept until its items are printed.
+    std::vector<std::string> trees;
+    for (int i = 0; i < 40; ++i) {
+        trees.push_back("tree" + std::to_string(i));
+        g_fakeTree[trees.back()] = Folder({{"f.png", false}});
+        g_fakeTree[trees.back() + "/f.png"] = FakeNode{};
+    }
+    g_fakeMostHandles = 0;
+    Transcript transcript;
+    EXPECT_TRUE(Batch(&transcript, 8, true, trees));
+    EXPECT_EQ(transcript.text, Expected(true, trees));
+    EXPECT_LE(g_fakeMostHandles, CLI_WALK_HANDLES);
+    EXPECT_EQ(g_fakeOpenHandles, 0);
+}
+
+// A reparse point is walked as a folder unless it stands for another name. Tags as documented.
+TEST(Walk, ReparsePointsThatStandForAnotherNameAreEntries)
+{
+    const struct {
+        uint32_t tag;
+        bool nameSurrogate;
+    } tags[] = {
+        {0, false},                                                       // no reparse point
+        {0xA0000003, true}, {0xA000000C, true}, {0xA000001D, true},       // mount point, symbolic link, WSL link
+        {0xA0000027, true},                                               // container link
+        {0x9000001A, false}, {0x9000101A, false}, {0x9000F01A, false},    // cloud files
+        {0x80000013, false}, {0x80000018, false}, {0x8000001B, false},    // dedup, container file, app exec link
+        {0x80000017, false}, {0x8000000A, false},                         // WOF, DFS
+    };
+    for (const auto& t : tags)
+        EXPECT_EQ(IsCliNameSurrogate(t.tag), t.nameSurrogate) << std::hex << t.tag;
+}
+
 TEST(Walk, PathsJoinWithOneSeparator)
 {
     for (auto [folder, name, joined] : {std::tuple{"a", "b", "a/b"}, {"a/", "b", "a/b"}, {"/", "b", "/b"}, {"a:", "b", "a:/b"}})
         EXPECT_EQ(JoinCliPath(folder, name), joined);
+}
+
+// Small batches under every schedule, bounded to two preemptions: every run ends, prints each item
+// once and in order, and never probes further ahead than its window. Trees mix files, slow files
+// (a probe that waits for the device, during which others go on) and unreadable folders.
+struct Scenario {
+    const char* name;
+    int jobs;
+    size_t window;
+    std::vector<std::string> arguments;
+    int preemptions;
+};
+
+void SmallTrees()
+{
+    g_fakeTree.clear();
+    g_fakeTree["r"] = Folder({{"a.png", false}, {"zz", true}, {"b", true}});
+    g_fakeTree["r/a.png"] = FakeNode{};
+    g_fakeTree["r/zz"] = Folder({{"hidden", false}}, true);
+    g_fakeTree["r/b"] = Folder({{"slow.png", false}, {"c.png", false}, {"no", true}});
+    g_fakeTree["r/b/slow.png"] = FakeNode{};
+    g_fakeTree["r/b/c.png"] = FakeNode{};
+    g_fakeTree["r/b/no"] = Folder({}, true);
+    for (const char* file : {"slow1", "f2", "slow3", "f4"})
+        g_fakeTree[file] = FakeNode{};
+    g_delayMicroseconds = [](const std::string& path) { return path.find("slow") != std::string::npos ? 200 : 0; };
+}
+
+std::string CheckRun(const Transcript& transcript, const std::string& expected)
+{
+    if (g_windowBroken)
+        return "a probe ran further ahead than the window";
+    if (transcript.text != expected)
+        return "printed:\n" + transcript.text + "expected:\n" + expected;
+    return std::string();
+}
+
+TEST(Schedules, EverySmallBatchEndsInOrderWithinItsWindow)
+{
+    SmallTrees();
+    CheckScheduledSleepers(CliBatchWaiterMayGo);
+    const Scenario scenarios[] = {
+        {"two probers, window 1", 2, 1, {"r"}, 2},
+        {"two probers, window 2", 2, 2, {"r"}, 2},
+        {"two probers, window 4, messages first", 2, 4, {"r/zz", "r/b", "f2"}, 2},
+        {"three probers, window 3", 3, 3, {"slow1", "r"}, 1},
+        {"three probers, window 4, files", 3, 4, {"slow1", "f2", "slow3", "f4", "gone"}, 1},
+    };
+    for (const Scenario& scenario : scenarios) {
+        std::string expected = Expected(true, scenario.arguments);
+        Transcript transcript;
+        Exploration explored = ExploreSchedules(
+            scenario.preemptions, 2000000,
+            [&] {
+                transcript = Transcript();
+                g_windowBroken = false;
+                Batch(&transcript, scenario.jobs, true, scenario.arguments, scenario.window);
+            },
+            [&] { return CheckRun(transcript, expected); });
+        EXPECT_EQ(explored.failure, "") << scenario.name;
+        EXPECT_TRUE(explored.complete) << scenario.name << ": " << explored.schedules << " schedules";
+        EXPECT_GT(explored.schedules, 50u) << scenario.name; // the exploration does explore
+        if (getenv("SHOW")) printf("%s: %zu\n", scenario.name, explored.schedules);
+    }
+    g_delayMicroseconds = [](const std::string&) { return 0; };
+}
+
+// A stop (Ctrl+C, a closed output) at any point of a run: the run still ends, what it printed is
+// a beginning of the whole, and every prober ends too.
+TEST(Schedules, AStopAnywhereEndsTheRun)
+{
+    SmallTrees();
+    CheckScheduledSleepers(CliBatchWaiterMayGo);
+    std::vector<std::string> arguments = {"slow1", "r"};
+    std::string whole = Expected(true, arguments);
+    Transcript transcript;
+    Exploration explored = ExploreSchedules(
+        1, 2000000,
+        [&] {
+            transcript = Transcript();
+            g_windowBroken = false;
+            ScheduledStart([](void*) { StopCliBatch(CLI_INTERRUPTED); }, nullptr);
+            Batch(&transcript, 2, true, arguments, 2);
+        },
+        [&] {
+            if (transcript.text != whole.substr(0, transcript.text.size()))
+                return "printed what is not a beginning of the whole:\n" + transcript.text;
+            return g_windowBroken ? std::string("a probe ran further ahead than the window") : std::string();
+        });
+    EXPECT_EQ(explored.failure, "");
+    EXPECT_TRUE(explored.complete) << explored.schedules << " schedules";
+    if (getenv("SHOW")) printf("stop: %zu\n", explored.schedules);
+    g_delayMicroseconds = [](const std::string&) { return 0; };
+}
+
+// The probers follow what probes wait for, not the submissions: a batch that fits in its window is
+// submitted whole before any probe ends, and still reaches its job count when probes wait for the
+// device; probes served from memory keep two probers.
+TEST(Schedules, ProbersGrowWhileProbesWaitForTheDevice)
+{
+    std::vector<std::string> arguments = FlatFiles(100);
+    for (auto [delay, probers] : {std::pair{200000, 8}, {0, 2}}) {
+        g_delayMicroseconds = [delay](const std::string&) { return delay; };
+        int started = 0;
+        Transcript transcript;
+        Exploration explored = ExploreSchedules(
+            0, 1,
+            [&] {
+                transcript = Transcript();
+                Batch(&transcript, 8, false, arguments, 128);
+            },
+            [&] { return std::string(); });
+        EXPECT_EQ(explored.failure, "");
+        EXPECT_EQ(transcript.text, Expected(false, arguments));
+        started = CountScheduledThreads() - 1;
+        EXPECT_EQ(started, probers) << "probes of " << delay << " us";
+    }
+    g_delayMicroseconds = [](const std::string&) { return 0; };
 }
 
 } // namespace

@@ -137,7 +137,7 @@ TEST(Qvr, ExitStatusesAndOptions)
     dir.Write("-x.bmp", {});
     const struct { std::vector<std::string> args; int status; const char *out, *err, *outTo = nullptr; } cases[] = {
         {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
-        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-j N] [--] PATH...\n", ""},
+        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-x] [-j N] [--] PATH...\n", ""},
         {{"--version"}, 0, "QVR Version 1.0\n", ""},
         {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--bogus", "--help"}, 0, "Usage: qvr", ""},

@@ -36,7 +36,7 @@ struct TempDir {
 // opens the text itself).
 inline ProbePath PathOf(const char* text)
 {
-    return {text, nullptr, {-1, 0, 0, 0, 0}};
+    return {text, nullptr, {-1, 0, 0, 0, 0}, false, -1, 0};
 }
 
 // Bytes at fixed offsets in an otherwise zero buffer of `size` bytes.

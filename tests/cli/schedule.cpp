@@ -1,0 +1,404 @@
+// The threads of a run are coroutines on the exploring thread (ucontext): only one ever runs, and
+// handing the turn on is a switch of stacks, cheap enough to run a schedule in microseconds.
+#include "schedule.h"
+
+#include <memory>
+#include <ucontext.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace {
+
+enum {
+    STEP_LIMIT = 20000,      // turns in one run: more is a livelock
+    STACK_SIZE = 256 * 1024, // a prober's stack
+};
+
+struct SimThread {
+    enum State { RUNNABLE, WANTS_LOCK, WAITING, JOINING, FINISHED };
+    int id;
+    State state;
+    int condition;  // WAITING: what for; WANTS_LOCK after a wake: what it was woken from
+    uint64_t waits; // times it had to wait
+    ucontext_t context;
+    std::unique_ptr<char[]> stack; // none for the exploring thread
+    const void* stackBottom;       // for AddressSanitizer
+    size_t stackSize;
+    void (*run)(void* context);
+    void* argument;
+};
+
+// A point where more than one thread could go on: which ones, and which one went.
+struct Choice {
+    std::vector<int> options;
+    size_t taken;
+};
+
+// Thrown out of a turn when a run is abandoned: every thread of the run unwinds and ends.
+struct Abandoned {};
+
+std::vector<std::unique_ptr<SimThread>> g_threads;
+SimThread* g_self; // the thread whose turn it is
+bool g_active;
+bool g_abandoning;
+bool g_unwinding; // the exploring thread has unwound: the others do, one after the other
+int g_lockOwner;
+int g_bound, g_preemptions;
+std::vector<Choice> g_path; // the schedule: replayed up to its end, extended beyond it
+size_t g_depth;
+size_t g_steps;
+uint64_t g_clock;
+std::string g_trace;   // the turns of this run, for a failure
+std::string g_failure; // why this run was abandoned
+int g_lastThreads;
+bool (*g_mayGo)(int condition);
+
+bool AllOthersFinished(const SimThread* self)
+{
+    for (const auto& thread : g_threads) {
+        if (thread.get() != self && thread->state != SimThread::FINISHED)
+            return false;
+    }
+    return true;
+}
+
+bool CanRun(const SimThread* thread)
+{
+    switch (thread->state) {
+    case SimThread::RUNNABLE:
+        return true;
+    case SimThread::WANTS_LOCK:
+        return g_lockOwner < 0;
+    case SimThread::JOINING:
+        return AllOthersFinished(thread);
+    default:
+        return false;
+    }
+}
+
+// Takes the next choice of the schedule, or makes a new one (its first option).
+int Choose(const std::vector<int>& options)
+{
+    if (options.size() == 1)
+        return options[0];
+    if (g_depth == g_path.size())
+        g_path.push_back({options, 0});
+    Choice& choice = g_path[g_depth++];
+    if (choice.options != options) { // the run went otherwise than the schedule: a fault of the scheduler
+        g_failure = "the schedule does not replay";
+        return options[0];
+    }
+    return choice.options[choice.taken];
+}
+
+// Hands the processor to `next`; returns when some thread hands it back.
+void SwitchTo(SimThread* next)
+{
+    SimThread* self = g_self;
+    g_self = next;
+#if defined(__SANITIZE_ADDRESS__)
+    void* fakeStack = nullptr;
+    __sanitizer_start_switch_fiber(self->state == SimThread::FINISHED ? nullptr : &fakeStack, next->stackBottom,
+                                   next->stackSize);
+    swapcontext(&self->context, &next->context);
+    const void* fromBottom;
+    size_t fromSize;
+    __sanitizer_finish_switch_fiber(fakeStack, &fromBottom, &fromSize);
+    if (!g_threads[0]->stackBottom) // the exploring thread's own stack, learnt when it first left it
+        g_threads[0]->stackBottom = fromBottom, g_threads[0]->stackSize = fromSize;
+#else
+    swapcontext(&self->context, &next->context);
+#endif
+}
+
+[[noreturn]] void Abandon(const std::string& why)
+{
+    if (g_failure.empty())
+        g_failure = why;
+    g_abandoning = true;
+    if (!g_unwinding && g_self != g_threads[0].get())
+        SwitchTo(g_threads[0].get()); // the exploring thread unwinds first, then each of the others
+    throw Abandoned();
+}
+
+// The calling thread has set its state; hands the turn to the thread the schedule picks and waits
+// until its own turn comes again.
+void Switch(const char* what)
+{
+    SimThread* self = g_self;
+    if (g_abandoning)
+        Abandon(g_failure);
+    g_clock += 1;
+    g_trace += std::to_string(self->id) + ":" + what + " ";
+    std::vector<int> options;
+    bool selfCanRun = CanRun(self);
+    if (selfCanRun)
+        options.push_back(self->id);
+    if (!selfCanRun || g_preemptions < g_bound) {
+        for (const auto& thread : g_threads) {
+            if (thread.get() != self && CanRun(thread.get()))
+                options.push_back(thread->id);
+        }
+    }
+    if (options.empty()) {
+        if (self->state == SimThread::FINISHED && AllOthersFinished(self))
+            return; // the last thread of the run
+        Abandon("deadlock: no thread can go on");
+    }
+    if (++g_steps > STEP_LIMIT)
+        Abandon("livelock: no end after " + std::to_string(STEP_LIMIT) + " turns");
+    int next = Choose(options);
+    if (selfCanRun && next != self->id)
+        ++g_preemptions;
+    SimThread* chosen = g_threads[static_cast<size_t>(next)].get();
+    if (chosen->state == SimThread::WANTS_LOCK)
+        g_lockOwner = next;
+    if (chosen->state != SimThread::FINISHED) {
+        chosen->state = SimThread::RUNNABLE;
+        chosen->condition = -1;
+    }
+    if (next != self->id)
+        SwitchTo(chosen);
+    if (g_abandoning)
+        Abandon(g_failure);
+}
+
+// With the lock just let go: a condition whose waiters may go on has one of them woken.
+void CheckSleepers()
+{
+    if (!g_mayGo || !g_failure.empty())
+        return;
+    for (int condition = 0; condition < 2; ++condition) {
+        bool asleep = false, woken = false;
+        for (const auto& thread : g_threads) {
+            asleep |= thread->state == SimThread::WAITING && thread->condition == condition;
+            woken |= thread->state == SimThread::WANTS_LOCK && thread->condition == condition;
+        }
+        if (asleep && !woken && g_mayGo(condition))
+            g_failure = "lost wake-up: a thread waiting on condition " + std::to_string(condition) + " may go on, yet sleeps";
+    }
+}
+
+SimThread* AddThread()
+{
+    g_threads.push_back(std::make_unique<SimThread>());
+    SimThread* thread = g_threads.back().get();
+    thread->id = static_cast<int>(g_threads.size() - 1);
+    thread->state = SimThread::RUNNABLE;
+    thread->condition = -1;
+    thread->waits = 0;
+    thread->stackBottom = nullptr;
+    thread->stackSize = 0;
+    return thread;
+}
+
+void RunThread()
+{
+    SimThread* self = g_self;
+#if defined(__SANITIZE_ADDRESS__)
+    const void* fromBottom;
+    size_t fromSize;
+    __sanitizer_finish_switch_fiber(nullptr, &fromBottom, &fromSize);
+    if (!g_threads[0]->stackBottom)
+        g_threads[0]->stackBottom = fromBottom, g_threads[0]->stackSize = fromSize;
+#endif
+    try {
+        if (!g_abandoning)
+            self->run(self->argument);
+    } catch (const Abandoned&) {
+    }
+    self->state = SimThread::FINISHED;
+    if (g_lockOwner == self->id && !g_abandoning) {
+        g_lockOwner = -1;
+        if (g_failure.empty())
+            g_failure = "a thread ended holding the lock";
+    }
+    try {
+        if (!g_abandoning)
+            Switch("end");
+    } catch (const Abandoned&) {
+    }
+    SwitchTo(g_threads[0].get()); // never resumed: the thread is over
+}
+
+// One run under the schedule in g_path; false when it was abandoned.
+bool RunOnce(int preemptions, const std::function<void()>& scenario)
+{
+    g_threads.clear();
+    g_active = true;
+    g_abandoning = g_unwinding = false;
+    g_lockOwner = -1;
+    g_bound = preemptions;
+    g_preemptions = 0;
+    g_depth = 0;
+    g_steps = 0;
+    g_clock = 1000000;
+    g_trace.clear();
+    g_failure.clear();
+    g_self = AddThread();
+    bool ended = true;
+    try {
+        scenario();
+        ScheduledJoin(); // the run ends when every thread has
+    } catch (const Abandoned&) {
+        ended = false;
+    }
+    // Whatever did not end unwinds now, one thread after the other.
+    g_abandoning = g_unwinding = true;
+    for (const auto& thread : g_threads) {
+        if (thread->state != SimThread::FINISHED)
+            SwitchTo(thread.get());
+    }
+    g_lastThreads = static_cast<int>(g_threads.size());
+    g_threads.clear();
+    g_active = false;
+    g_self = nullptr;
+    return ended && g_failure.empty();
+}
+
+// Moves the schedule on to the next one not yet run; false when none is left.
+bool NextSchedule()
+{
+    g_path.resize(g_depth);
+    while (!g_path.empty() && g_path.back().taken + 1 == g_path.back().options.size())
+        g_path.pop_back();
+    if (g_path.empty())
+        return false;
+    ++g_path.back().taken;
+    return true;
+}
+
+std::string Schedule()
+{
+    std::string text;
+    for (size_t i = 0; i < g_depth && i < g_path.size(); ++i)
+        text += std::to_string(g_path[i].options[g_path[i].taken]) + " ";
+    return text;
+}
+
+} // namespace
+
+Exploration ExploreSchedules(int preemptions, size_t limit, const std::function<void()>& scenario,
+                             const std::function<std::string()>& check)
+{
+    Exploration exploration = {0, false, std::string()};
+    g_path.clear();
+    for (;;) {
+        bool ended = RunOnce(preemptions, scenario);
+        ++exploration.schedules;
+        std::string wrong = ended ? check() : g_failure;
+        if (!wrong.empty()) {
+            exploration.failure = wrong + "\nschedule (thread per choice): " + Schedule() + "\nturns: " + g_trace;
+            return exploration;
+        }
+        if (!NextSchedule()) {
+            exploration.complete = true;
+            return exploration;
+        }
+        if (exploration.schedules == limit)
+            return exploration;
+    }
+}
+
+void CheckScheduledSleepers(bool (*mayGo)(int condition))
+{
+    g_mayGo = mayGo;
+}
+
+int CountScheduledThreads()
+{
+    return g_lastThreads;
+}
+
+bool Scheduling()
+{
+    return g_active;
+}
+
+void ScheduledLock()
+{
+    if (g_lockOwner >= 0)
+        ++g_self->waits;
+    g_self->state = SimThread::WANTS_LOCK;
+    g_self->condition = -1;
+    Switch("lock");
+}
+
+void ScheduledUnlock()
+{
+    if (g_lockOwner != g_self->id)
+        Abandon("unlock of a lock not held");
+    g_lockOwner = -1; // the next turn is taken at the next lock: only what the lock guards is shared
+    g_trace += std::to_string(g_self->id) + ":unlock ";
+    CheckSleepers();
+}
+
+void ScheduledWait(int condition)
+{
+    if (g_lockOwner != g_self->id)
+        Abandon("wait without the lock");
+    g_lockOwner = -1;
+    ++g_self->waits;
+    g_self->state = SimThread::WAITING;
+    g_self->condition = condition;
+    CheckSleepers();
+    Switch(condition == 0 ? "wait-work" : "wait-result");
+}
+
+void ScheduledWake(int condition, bool all)
+{
+    std::vector<int> waiting;
+    for (const auto& thread : g_threads) {
+        if (thread->state == SimThread::WAITING && thread->condition == condition)
+            waiting.push_back(thread->id);
+    }
+    if (!all && !waiting.empty())
+        waiting = {Choose(waiting)}; // any one of them may be the one woken
+    for (int id : waiting)
+        g_threads[static_cast<size_t>(id)]->state = SimThread::WANTS_LOCK;
+    g_trace += std::to_string(g_self->id) + (all ? ":wake-all " : ":wake ");
+}
+
+bool ScheduledStart(void (*run)(void* context), void* context)
+{
+    SimThread* thread = AddThread();
+    thread->run = run;
+    thread->argument = context;
+    thread->stack.reset(new char[STACK_SIZE]);
+    thread->stackBottom = thread->stack.get();
+    thread->stackSize = STACK_SIZE;
+    getcontext(&thread->context);
+    thread->context.uc_stack.ss_sp = thread->stack.get();
+    thread->context.uc_stack.ss_size = STACK_SIZE;
+    thread->context.uc_link = nullptr;
+    makecontext(&thread->context, RunThread, 0);
+    g_trace += std::to_string(g_self->id) + ":start ";
+    return true;
+}
+
+void ScheduledJoin()
+{
+    g_self->state = SimThread::JOINING;
+    Switch("join");
+}
+
+void ScheduledPause(const char* what, uint64_t waited)
+{
+    g_clock += waited;
+    g_self->waits += waited > 0;
+    g_self->state = SimThread::RUNNABLE;
+    Switch(what);
+}
+
+uint64_t ScheduledClock()
+{
+    return g_clock;
+}
+
+uint64_t ScheduledThreadWaits()
+{
+    return g_self->waits;
+}
