@@ -160,10 +160,18 @@ void ReportPath(void* context, const CliItem& item, const char* unprobed, CliRes
     else
         PrintText(&out, &texts);
     FlushOutput(&out);
-    if (info.flags & INFO_SIZE_UNKNOWN) {
+    if (info.readError != 0 || (info.flags & INFO_SIZE_UNKNOWN)) {
         result->failed = true;
         TextOutput message = CliStringOutput(bytes, sizeof bytes, &result->err);
-        PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
+        if (info.readError != 0) {
+            char reason[MESSAGE_SIZE];
+            FormatProbeError(info.readError, reason, sizeof reason);
+            PutCliMessage(&message, path.c_str(), g_cliNameEncoding, ": cannot read the file: ");
+            PutTerminalText(&message, reason, TEXT_CP932, g_cliTerminalEncoding);
+            PutString(&message, "\n");
+        } else {
+            PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
+        }
         FlushOutput(&message);
     }
 }
