@@ -215,11 +215,17 @@ void DrawProgress(CliRun* run)
     progress->drawn = now;
     unsigned long done = CliBatchDone();
     uint64_t elapsed = now - progress->start;
+    // The line stays short of the terminal's last column: one that reached it would wrap (or
+    // leave the cursor waiting to), and the next "\r" would no longer go back over all of it.
+    size_t columns = CliTerminalColumns(stderr);
+    size_t room = columns > 1 ? columns - 1 : 79;
     char counts[64];
     std::snprintf(counts, sizeof counts, "%lu files, %lu/s", done,
                   static_cast<unsigned long>(elapsed ? done * 1000000ull / elapsed : 0));
+    counts[std::min(room, std::strlen(counts))] = '\0';
     size_t used = 0;
-    const char* folder = TailColumns(run->walk.folder.c_str(), PROGRESS_FOLDER_COLUMNS, &used);
+    size_t folderRoom = room > std::strlen(counts) + 8 ? room - std::strlen(counts) - 8 : 0;
+    const char* folder = TailColumns(run->walk.folder.c_str(), std::min<size_t>(PROGRESS_FOLDER_COLUMNS, folderRoom), &used);
     bool cut = folder != run->walk.folder.c_str();
     char bytes[MESSAGE_SIZE];
     std::string line;
@@ -232,6 +238,7 @@ void DrawProgress(CliRun* run)
     }
     FlushOutput(&text);
     size_t width = std::strlen(counts) + (used > 0 ? used + (cut ? 8 : 5) : 0);
+    progress->width = std::min(progress->width, room); // a terminal made narrower cut the rest off
     if (width < progress->width) // cover what is left of a longer line
         line.append(progress->width - width, ' ');
     progress->width = std::max(width, progress->width);
@@ -297,7 +304,9 @@ int FinishOutput(TextOutput* out, int status)
 
 int main(int argc, char** argv)
 {
-    char scratch[CLI_ARGUMENT_SIZE];
+    // The buffers are large: on the heap, the program runs on the smallest of stacks.
+    std::vector<char> argumentBytes(CLI_ARGUMENT_SIZE);
+    char* scratch = argumentBytes.data();
     int count = OpenCliArguments(argc, argv);
     CliOptions options;
     StartCliOptions(&options);
@@ -307,8 +316,8 @@ int main(int argc, char** argv)
     }
     FinishCliOptions(&options);
 
-    char bytes[OUTPUT_SIZE];
-    TextOutput out = {bytes, sizeof bytes, 0, stdout, false, 0, nullptr, nullptr};
+    std::vector<char> outputBytes(OUTPUT_SIZE);
+    TextOutput out = {outputBytes.data(), outputBytes.size(), 0, stdout, false, 0, nullptr, nullptr};
     WatchCliInterrupts();
     switch (options.action) {
     case CLI_HELP:

@@ -97,6 +97,7 @@ void WatchCliInterrupts();
 bool CliInterrupted();
 bool IsCliOutputGone(int error); // a failed write's errno says the reader went away
 bool IsCliTerminal(FILE* stream);
+size_t CliTerminalColumns(FILE* stream); // the width of the terminal `stream` writes to; 0: unknown
 uint64_t CliMicroseconds(); // a clock that only moves forward
 // How often the calling thread has had to wait so far (for a device or a lock); a batch starts
 // more probers when probes wait for the device. A platform that cannot tell counts every call.

@@ -18,6 +18,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -244,6 +245,12 @@ bool IsCliOutputGone(int error)
 bool IsCliTerminal(FILE* stream)
 {
     return isatty(fileno(stream)) == 1;
+}
+
+size_t CliTerminalColumns(FILE* stream)
+{
+    winsize size;
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 uint64_t CliThreadWaits()

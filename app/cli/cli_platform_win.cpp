@@ -360,6 +360,14 @@ bool IsCliTerminal(FILE* stream)
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
+size_t CliTerminalColumns(FILE* stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (!GetConsoleScreenBufferInfo(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &screen))
+        return 0;
+    return static_cast<size_t>(screen.srWindow.Right - screen.srWindow.Left + 1);
+}
+
 uint64_t CliMicroseconds()
 {
     LARGE_INTEGER count, frequency;
