@@ -249,11 +249,14 @@ static int DescriptorFolder()
 }
 
 static std::atomic<bool> g_prepared{false};
+// GIO reads its MIME database at its first guess and keeps what it could read, so that guess is
+// made with the spare descriptor given up; until then GIO is not asked. Under the GIO lock.
+static std::atomic<bool> g_databaseRead{false};
+static int g_databaseError = EMFILE; // why it was not read yet
 
 void PrepareFileProbes()
 {
     static pthread_mutex_t s_lock = PTHREAD_MUTEX_INITIALIZER;
-    static bool s_databaseRead;
     if (g_prepared.load(std::memory_order_acquire))
         return;
     pthread_mutex_lock(&s_lock);
@@ -261,16 +264,21 @@ void PrepareFileProbes()
     pthread_mutex_lock(&g_converterLock);
     bool converters = OpenConverters();
     pthread_mutex_unlock(&g_converterLock);
-    if (!s_databaseRead) {
-        // GIO reads its MIME database at its first guess and keeps what it could read.
-        g_free(g_content_type_guess("x.png", nullptr, 0, nullptr));
-        s_databaseRead = true;
-    }
-    bool descriptors = DescriptorFolder() >= 0;
     pthread_mutex_lock(&g_gioLock);
+    if (!g_databaseRead.load(std::memory_order_relaxed)) {
+        if (HoldSpareDescriptor()) {
+            close(g_spareDescriptor);
+            g_spareDescriptor = -1;
+            g_free(g_content_type_guess("x.png", nullptr, 0, nullptr));
+            g_databaseRead.store(true, std::memory_order_release);
+        } else {
+            g_databaseError = errno;
+        }
+    }
     bool spare = HoldSpareDescriptor();
     pthread_mutex_unlock(&g_gioLock);
-    g_prepared.store(converters && descriptors && spare, std::memory_order_release);
+    bool descriptors = DescriptorFolder() >= 0;
+    g_prepared.store(converters && g_databaseRead && spare && descriptors, std::memory_order_release);
     pthread_mutex_unlock(&s_lock);
 }
 
@@ -310,6 +318,12 @@ int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFOR
     if (path->look.handle < 0) {
         if (path->look.error)
             *error = path->look.error;
+        return 0;
+    }
+    if (!g_databaseRead.load(std::memory_order_acquire)) {
+        pthread_mutex_lock(&g_gioLock);
+        *error = static_cast<uint32_t>(g_databaseError);
+        pthread_mutex_unlock(&g_gioLock);
         return 0;
     }
     gchar* contentType = GuessContentType(path->text, path->look.mode);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 FakePlatform g_fake;
@@ -47,6 +48,9 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 
 size_t ReadHeaderBytes(HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
+    struct stat status; // as a disk does: only bytes of the file that lie in the bad part fail
+    if (fstat(int(file->handle), &status) == 0 && uint64_t(status.st_size) < offset + count)
+        count = offset < uint64_t(status.st_size) ? size_t(uint64_t(status.st_size) - offset) : 0;
     if (offset + count > g_fake.failReadsFrom) {
         file->error = EIO;
         count = offset < g_fake.failReadsFrom ? size_t(g_fake.failReadsFrom - offset) : 0;
