@@ -50,9 +50,9 @@ const char USAGE_OPTIONS[] =
     "  --                every argument after it is a path, even one that begins with '-'\n";
 const char USAGE_STATUS[] =
     "\n"
-    "Exit status: 0 when every file was found, 1 when any was not or a folder could\n"
-    "not be read, 2 for a usage error or when the output could not be written, 130\n"
-    "when interrupted.\n";
+    "Exit status: 0 when every file was found and read, 1 when any was not or a\n"
+    "folder could not be read, 2 for a usage error or when the output could not be\n"
+    "written, 130 when interrupted.\n";
 
 // The status line on standard error while a long run goes on.
 struct Progress {
