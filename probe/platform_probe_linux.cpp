@@ -46,10 +46,11 @@ static pthread_mutex_t g_gioLock = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 // be given up for the call. Under the GIO lock; -1 when it could not be taken.
 static int g_spareDescriptor = -1;
 
-// Converters hold a state, so one thread at a time uses them. One that could not be opened (for
-// want of a descriptor, say) is tried again by the next conversion.
+// Converters hold a state, so one thread at a time uses them. They are opened by
+// PrepareFileProbes; until then a conversion that needs them fails (`g_converterError`).
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static iconv_t g_fromCp932 = reinterpret_cast<iconv_t>(-1);
+static int g_converterError = EMFILE;
 static pthread_mutex_t g_converterLock = PTHREAD_MUTEX_INITIALIZER;
 
 static const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
@@ -61,7 +62,10 @@ static bool OpenConverters()
         g_toCp932 = iconv_open("CP932", "UTF-8");
     if (g_toCp932 != NO_CONVERTER && g_fromCp932 == NO_CONVERTER)
         g_fromCp932 = iconv_open("UTF-8", "CP932");
-    return g_toCp932 != NO_CONVERTER && g_fromCp932 != NO_CONVERTER;
+    bool open = g_toCp932 != NO_CONVERTER && g_fromCp932 != NO_CONVERTER;
+    if (!open)
+        g_converterError = errno;
+    return open;
 }
 
 // The code page 932 bytes of the one character `utf8` (`length` bytes of valid UTF-8), when the
@@ -104,8 +108,8 @@ static bool ConvertToCp932(const char* utf8, char* out, size_t capacity)
     if (ascii + 1 >= capacity || utf8[ascii] == '\0')
         return true;
     pthread_mutex_lock(&g_converterLock);
-    if (!OpenConverters()) {
-        int error = errno;
+    if (g_toCp932 == NO_CONVERTER || g_fromCp932 == NO_CONVERTER) {
+        int error = g_converterError;
         pthread_mutex_unlock(&g_converterLock);
         errno = error;
         return false;
@@ -249,10 +253,11 @@ static int DescriptorFolder()
 }
 
 static std::atomic<bool> g_prepared{false};
-// GIO reads its MIME database at its first guess and keeps what it could read, so that guess is
-// made with the spare descriptor given up; until then GIO is not asked. Under the GIO lock.
+// GIO reads its MIME database at its first guess, and the C library the list of its converters
+// at the first converter opened; each keeps what it could read for the rest of the process. So
+// both are first asked with the spare descriptor given up, and GIO not at all before.
 static std::atomic<bool> g_databaseRead{false};
-static int g_databaseError = EMFILE; // why it was not read yet
+static int g_databaseError = EMFILE; // why it was not read yet; under the GIO lock
 
 void PrepareFileProbes()
 {
@@ -260,24 +265,25 @@ void PrepareFileProbes()
     if (g_prepared.load(std::memory_order_acquire))
         return;
     pthread_mutex_lock(&s_lock);
-    // In this order: what needs descriptors only for a moment first, then what keeps one.
-    pthread_mutex_lock(&g_converterLock);
-    bool converters = OpenConverters();
-    pthread_mutex_unlock(&g_converterLock);
     pthread_mutex_lock(&g_gioLock);
-    if (!g_databaseRead.load(std::memory_order_relaxed)) {
-        if (HoldSpareDescriptor()) {
-            close(g_spareDescriptor);
-            g_spareDescriptor = -1;
+    bool spare = HoldSpareDescriptor();
+    pthread_mutex_lock(&g_converterLock);
+    bool converters = g_toCp932 != NO_CONVERTER && g_fromCp932 != NO_CONVERTER;
+    if (spare && (!converters || !g_databaseRead.load(std::memory_order_relaxed))) {
+        close(g_spareDescriptor); // for what needs descriptors only for a moment
+        g_spareDescriptor = -1;
+        converters = OpenConverters();
+        if (!g_databaseRead.load(std::memory_order_relaxed)) {
             g_free(g_content_type_guess("x.png", nullptr, 0, nullptr));
             g_databaseRead.store(true, std::memory_order_release);
-        } else {
-            g_databaseError = errno;
         }
+        spare = HoldSpareDescriptor();
     }
-    bool spare = HoldSpareDescriptor();
+    if (!g_databaseRead.load(std::memory_order_relaxed))
+        g_databaseError = errno;
+    pthread_mutex_unlock(&g_converterLock);
     pthread_mutex_unlock(&g_gioLock);
-    bool descriptors = DescriptorFolder() >= 0;
+    bool descriptors = DescriptorFolder() >= 0; // kept as well
     g_prepared.store(converters && g_databaseRead && spare && descriptors, std::memory_order_release);
     pthread_mutex_unlock(&s_lock);
 }
