@@ -320,6 +320,7 @@ TEST(Qvr, AFileThatCannotBeReadIsAFailure)
         {"open/denied.jpg", 0, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"},
         {"open/denied.txt", 0, u8"未サポート", nullptr}, // its name says it all: never opened
         {"deny/x.png", 0644, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"},
+        {"deny/x.txt", 0644, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"}, // none opens it
         {"open/x.png", 0644, u8"4 × 3 Pixel", nullptr},
         {"open/gone.png", -1, u8"??? × ??? Pixel", ": no such file"},
         {"open/x.png/y.png", -1, u8"??? × ??? Pixel", ": no such file"},

@@ -216,15 +216,19 @@ def check_unreadable(wine, qvrc, qvr, tmp, env):
     those of Linux qvr run the same way."""
     folder, failures = os.path.join(tmp, "unreadable"), []
     png = os.path.join(tmp, "made", "a.png")
-    for name in ("held.png", "held.jpg", "held.txt", "denied.png", "denied.txt", "deny/x.png"):
+    for name in ("held.png", "held.jpg", "held.txt", "denied.png", "denied.txt", "deny/x.png", "deny/x.txt"):
         os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
         shutil.copy(png if not name.endswith(".jpg") else os.path.join(tmp, "made", "a.jpg"), os.path.join(folder, name))
     unread = {"scale": "??? × ??? Pixel", "colors": "??? 色"}
 
     def runs(command, names):
         """The runs at -j 1 and -j 8, which must agree; the first."""
-        got = [subprocess.run(command + ["--json", "-j", jobs, *names], cwd=folder, env=env, capture_output=True,
-                              timeout=120) for jobs in ("1", "8")]
+        try:
+            got = [subprocess.run(command + ["--json", "-j", jobs, *names], cwd=folder, env=env, capture_output=True,
+                                  timeout=120) for jobs in ("1", "8")]
+        except subprocess.TimeoutExpired as e:
+            failures.append("%s: no end in 120 s" % e.cmd)
+            return -1, [], b""
         if (got[0].returncode, got[0].stdout, got[0].stderr) != (got[1].returncode, got[1].stdout, got[1].stderr):
             failures.append("%s: -j 1 and -j 8 differ: %r, %r" % (names, got[0].stderr, got[1].stderr))
         return got[0].returncode, [json.loads(line) for line in got[0].stdout.decode().splitlines()], got[0].stderr
@@ -252,7 +256,7 @@ def check_unreadable(wine, qvrc, qvr, tmp, env):
     if seen != [("held.png", 0, *unread.values()), ("held.jpg", 0, *unread.values()), ("held.txt", 0x30, "未サポート", "未サポート")]:
         failures.append("held files: %s" % seen)
 
-    names = ["denied.png", "denied.txt", "deny/x.png", "gone.png", "held.png"]
+    names = ["denied.png", "denied.txt", "deny/x.png", "deny/x.txt", "gone.png", "held.png"]
     os.chmod(os.path.join(folder, "denied.png"), 0)
     os.chmod(os.path.join(folder, "denied.txt"), 0)
     os.chmod(os.path.join(folder, "deny"), 0o600)  # listed, not searched
@@ -266,11 +270,11 @@ def check_unreadable(wine, qvrc, qvr, tmp, env):
         os.chmod(os.path.join(folder, "deny"), 0o755)
     want = b"".join(b"qvr: %s: %s\n" % (n.encode(), m) for n, m in (
         ("denied.png", b"cannot read the file: Permission denied"), ("deny/x.png", b"cannot read the file: Permission denied"),
-        ("gone.png", b"no such file")))
+        ("deny/x.txt", b"cannot read the file: Permission denied"), ("gone.png", b"no such file")))
     if (status, err.replace(b"qvrc: ", b"qvr: ").replace(b"\r\n", b"\n")) != (1, want) or (linux_status, linux_err) != (1, want):
         failures.append("denied files: exit status %d under Wine, %d on Linux, %r, %r" % (status, linux_status, err, linux_err))
-    if [(l["texts"]["scale"], l["texts"]["colors"]) for l in linux[:4]] != [tuple(unread.values()), ("未サポート", "未サポート"),
-                                                                           tuple(unread.values()), tuple(unread.values())]:
+    if [(l["texts"]["scale"], l["texts"]["colors"]) for l in linux[:5]] != [tuple(unread.values()), ("未サポート", "未サポート"),
+                                                                           *[tuple(unread.values())] * 3]:
         failures.append("denied files on Linux: %s" % [l["texts"] for l in linux])
     return failures + ["denied files: " + d for d in differences(windows, linux)]
 
