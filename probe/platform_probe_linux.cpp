@@ -96,7 +96,7 @@ static size_t EncodeExactly(const char* utf8, size_t length, char bytes[2])
 // character: a character the code page holds exactly keeps its bytes, ¥ and ‾ (which the table
 // turns into the ASCII bytes 0x5C and 0x7E) take their full-width forms, every other one is '?'.
 // ASCII is the same bytes in both and needs no converter. False, with errno, when the converters
-// are needed and cannot be opened: then `out` is not the text's form.
+// are needed and not open (PrepareFileProbes opens them): then `out` is not the text's form.
 static bool ConvertToCp932(const char* utf8, char* out, size_t capacity)
 {
     size_t ascii = 0;
