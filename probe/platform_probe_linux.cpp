@@ -226,11 +226,12 @@ static bool GetShellType(const char* contentType, void** icon, char typeName[PLA
     return true;
 }
 
-// Whether the failure `error` means that nothing is there to look at (a name too long for the
-// system names nothing it can reach).
+// Whether the failure `error` means that nothing is there to look at: a name too long for the
+// system names nothing it can reach, and a link that leads round in a loop is as one that leads
+// nowhere (the link itself is still an entry).
 static bool IsAbsence(int error)
 {
-    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
 }
 
 // The process's descriptor folder in /proc, through which a looked-at file is reopened; -1 when

@@ -323,6 +323,7 @@ TEST(Qvr, AFileThatCannotBeReadIsAFailure)
         {"deny/x.txt", 0644, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"}, // none opens it
         {"open/x.png", 0644, u8"4 × 3 Pixel", nullptr},
         {"open/gone.png", -1, u8"??? × ??? Pixel", ": no such file"},
+        {"open/loop.png", -2, u8"??? × ??? Pixel", nullptr}, // a link to itself leads nowhere, as a dangling one
         {"open/x.png/y.png", -1, u8"??? × ??? Pixel", ": no such file"},
         {"gone/x.png", -1, u8"??? × ??? Pixel", ": no such file"},
     };
@@ -331,6 +332,8 @@ TEST(Qvr, AFileThatCannotBeReadIsAFailure)
     for (const auto& row : rows) {
         if (row.mode >= 0)
             fs::permissions(dir.Write(row.name, Png(4, 3)), fs::perms(row.mode));
+        if (row.mode == -2)
+            fs::create_symlink(fs::path(row.name).filename(), dir.path / row.name);
         args.push_back(row.name);
         err += row.message ? std::string("qvr: ") + row.name + row.message + "\n" : "";
     }
