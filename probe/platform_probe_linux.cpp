@@ -284,8 +284,8 @@ void PrepareFileProbes()
         g_databaseError = errno;
     pthread_mutex_unlock(&g_converterLock);
     pthread_mutex_unlock(&g_gioLock);
-    bool descriptors = DescriptorFolder() >= 0; // kept as well
-    g_prepared.store(converters && g_databaseRead && spare && descriptors, std::memory_order_release);
+    DescriptorFolder(); // kept as well; without it a reopen goes by the path, and it is tried again
+    g_prepared.store(converters && g_databaseRead && spare, std::memory_order_release);
     pthread_mutex_unlock(&s_lock);
 }
 
