@@ -56,29 +56,40 @@ static uint32_t ReadBe32(unsigned char* bytes)
     return ReadLe32(bytes);
 }
 
+static void NoteReadError(ImageInfo* info, const HeaderFile* file)
+{
+    if (file->error && !info->readError)
+        info->readError = file->error;
+}
+
 // Reads the first `count` bytes of the file when its name ends in `extension` and the file
 // begins with `signature`. The name is tested first, so a file of another format is never
 // opened; one read serves the signature and every field. Bytes that a short file does not hold
-// read as 0 ("not determined") rather than as stale data.
-static bool ReadFormatHeader(const ProbePath* path, const char* extension, const unsigned char* signature,
-                             size_t signatureLength, unsigned char* header, size_t count)
+// read as 0 ("not determined") rather than as stale data. A file that could not be read is of
+// no format: its failure goes into the record.
+static bool ReadFormatHeader(ImageInfo* info, const ProbePath* path, const char* extension,
+                             const unsigned char* signature, size_t signatureLength, unsigned char* header,
+                             size_t count)
 {
     if (!HasExtension(path->text, extension))
         return false;
     HeaderFile file;
-    if (!OpenHeaderFile(path, &file))
+    if (!OpenHeaderFile(path, &file)) {
+        NoteReadError(info, &file);
         return false;
+    }
     memset(header, 0, count);
     size_t delivered = ReadHeaderBytes(&file, 0, header, count);
     CloseHeaderFile(&file);
-    return delivered >= signatureLength && memcmp(header, signature, signatureLength) == 0;
+    NoteReadError(info, &file);
+    return !file.error && delivered >= signatureLength && memcmp(header, signature, signatureLength) == 0;
 }
 
 int ProbeBmp(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'B', 'M'};
     unsigned char header[30];
-    if (!ReadFormatHeader(path, "bmp", signature, sizeof signature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "bmp", signature, sizeof signature, header, sizeof header))
         return 0;
     // The header size at 14 tells the old 12-byte core header, whose 16-bit unsigned fields
     // stand at other offsets, from every later header with its signed 32-bit fields.
@@ -98,7 +109,7 @@ int ProbeGif(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'G', 'I', 'F'};
     unsigned char header[11];
-    if (!ReadFormatHeader(path, "gif", signature, sizeof signature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "gif", signature, sizeof signature, header, sizeof header))
         return 0;
     info->width = static_cast<int32_t>(ReadLe16(header + 6));
     info->height = static_cast<int32_t>(ReadLe16(header + 8));
@@ -113,7 +124,7 @@ static const unsigned char g_mngSignature[] = {0x8A, 'M', 'N', 'G', 0x0D, 0x0A, 
 int ProbePng(ImageInfo* info, const ProbePath* path)
 {
     unsigned char header[26];
-    if (!ReadFormatHeader(path, "png", g_pngSignature, sizeof g_pngSignature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "png", g_pngSignature, sizeof g_pngSignature, header, sizeof header))
         return 0;
     info->width = static_cast<int32_t>(ReadBe32(header + 16));
     info->height = static_cast<int32_t>(ReadBe32(header + 20));
@@ -125,7 +136,7 @@ int ProbePng(ImageInfo* info, const ProbePath* path)
 int ProbeMng(ImageInfo* info, const ProbePath* path)
 {
     unsigned char header[24];
-    if (!ReadFormatHeader(path, "mng", g_mngSignature, sizeof g_mngSignature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "mng", g_mngSignature, sizeof g_mngSignature, header, sizeof header))
         return 0;
     info->width = static_cast<int32_t>(ReadBe32(header + 16));
     info->height = static_cast<int32_t>(ReadBe32(header + 20));
@@ -137,7 +148,7 @@ int ProbePixia(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {'P', 'i', 'x', 'i', 'a'};
     unsigned char header[236];
-    if (!ReadFormatHeader(path, "pxa", signature, sizeof signature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "pxa", signature, sizeof signature, header, sizeof header))
         return 0;
     info->width = static_cast<int32_t>(ReadLe32(header + 228));
     info->height = static_cast<int32_t>(ReadLe32(header + 232));
@@ -149,7 +160,7 @@ int ProbeRif(ImageInfo* info, const ProbePath* path)
 {
     static const unsigned char signature[] = {0x00, 0x02, 0x00, 0x01};
     unsigned char header[8];
-    if (!ReadFormatHeader(path, "rif", signature, sizeof signature, header, sizeof header))
+    if (!ReadFormatHeader(info, path, "rif", signature, sizeof signature, header, sizeof header))
         return 0;
     // Height first, then width.
     info->height = static_cast<int32_t>(ReadBe16(header + 4));

@@ -30,6 +30,9 @@ struct ImageInfo {
     uint32_t flags;                     // ImageInfoFlags
     uint32_t fileSizeHigh;              // high 32 bits of the size: the panel and the tools
                                         // show the whole size
+    uint32_t readError;                 // the platform's error code (errno, GetLastError) when
+                                        // the file is there but could not be looked up or read:
+                                        // its facts are not determined; 0 otherwise
 };
 
 // What the platform took of a file when its probe began (on Linux: an O_PATH descriptor and what
@@ -40,6 +43,8 @@ struct FileLook {
     uint64_t device;
     uint64_t inode;
     uint64_t size;
+    uint32_t error = 0; // without a handle: the platform's code when the path may name something
+                        // that could not be looked at; 0 when nothing is there
 };
 
 // The path of one probe, as every step takes it: the text the detectors test the extension of,
@@ -65,7 +70,8 @@ int ProbeImageFile(ImageInfo* info, const char* path);
 // takes and drops the look itself.
 int ProbeImagePath(ImageInfo* info, ProbePath* path);
 
-// Icon, type name, display name and size. 1 when the shell answered and the file was found.
+// Icon, type name, display name and size. 1 when the shell answered and the file was found. A
+// lookup that failed for a reason other than the file's absence sets `readError`.
 int GetShellFileFacts(ImageInfo* info, const ProbePath* path);
 
 // What GetShellFileFacts writes when the shell does not answer, and when the file is not found.
@@ -77,7 +83,9 @@ inline constexpr char INFO_BAD_FILE_NAME_TEXT[] = "ファイル名が不正で�
 // that is not probed at all (too long to be taken whole, or naming nothing this program can open).
 void BuildMissingFileRecord(ImageInfo* info);
 
-// Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged.
+// Detectors: 1 = recognised and fields stored; 0 = not this format, record unchanged, or the
+// file could not be opened or read: then `readError` says why (the first failure of the probe
+// is kept) and nothing else is stored.
 int ProbeBmp(ImageInfo* info, const ProbePath* path);
 int ProbeGif(ImageInfo* info, const ProbePath* path);
 int ProbePng(ImageInfo* info, const ProbePath* path);

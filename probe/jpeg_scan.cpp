@@ -11,7 +11,7 @@ static const size_t JPEG_FIRST_READ = 4096;
 static const size_t JPEG_WINDOW_SIZE = 64 * 1024;
 
 struct JpegWindow {
-    const HeaderFile* file;
+    HeaderFile* file;
     uint64_t base;   // file offset of data[0]
     size_t count;    // bytes held in data
     size_t readSize; // size of the next read
@@ -40,7 +40,7 @@ static size_t HoldBytes(JpegWindow* window, uint64_t offset, size_t wanted)
         size_t delivered = ReadHeaderBytes(window->file, window->base + window->count,
                                            window->data + window->count, ask);
         window->count += delivered;
-        window->ended = delivered < ask;
+        window->ended = delivered < ask; // the end of the file, or a failed read (file->error)
         if (window->readSize < JPEG_WINDOW_SIZE)
             window->readSize *= 2;
     }
@@ -113,8 +113,11 @@ int ProbeJpeg(ImageInfo* info, const ProbePath* path)
     if (!HasExtension(path->text, "jpg") && !HasExtension(path->text, "jpeg"))
         return 0;
     HeaderFile file;
-    if (!OpenHeaderFile(path, &file))
+    if (!OpenHeaderFile(path, &file)) {
+        if (file.error && !info->readError)
+            info->readError = file.error;
         return 0;
+    }
     JpegWindow window;
     window.file = &file;
     window.base = 0;
@@ -124,13 +127,18 @@ int ProbeJpeg(ImageInfo* info, const ProbePath* path)
 
     unsigned char head[10] = {0};
     memcpy(head, window.data, HoldBytes(&window, 0, sizeof head));
-    if (head[0] != 0xFF || head[1] != 0xD8 || memcmp(head + 6, "\x4A\x46\x49\x46", 4) != 0) {
-        CloseHeaderFile(&file);
+    bool signature = head[0] == 0xFF && head[1] == 0xD8 && memcmp(head + 6, "\x4A\x46\x49\x46", 4) == 0;
+    unsigned char frame[5] = {0};
+    bool found = signature && !file.error && FindFrameHeader(&window, frame);
+    CloseHeaderFile(&file);
+    if (file.error) {
+        // Wherever the read failed, at the signature or in the walk, nothing is determined.
+        if (!info->readError)
+            info->readError = file.error;
         return 0;
     }
-    unsigned char frame[5] = {0};
-    bool found = FindFrameHeader(&window, frame);
-    CloseHeaderFile(&file);
+    if (!signature)
+        return 0;
 
     if (found) {
         ReverseBytes(frame, 2);

@@ -8,6 +8,7 @@
 #include "cp932_text.h"
 #include "open_beneath_linux.h"
 
+#include <atomic>
 #include <errno.h>
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -43,11 +44,32 @@ static unsigned g_nextShellType;
 // what is left is held briefly, so a thread that finds it taken spins a little before it sleeps.
 static pthread_mutex_t g_gioLock = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 
-// Converters hold a state, so one thread at a time uses them.
+// GIO remembers a description it could not read (for want of a descriptor, say) as "<type> type"
+// for the rest of the process, so it is asked only while this descriptor, kept in reserve, can
+// be given up for the call. Under the GIO lock; -1 when it could not be taken.
+static int g_spareDescriptor = -1;
+
+// Converters hold a state, so one thread at a time uses them. They are opened by
+// PrepareFileProbes; until then a conversion that needs them fails (`g_converterError`).
 static iconv_t g_toCp932 = reinterpret_cast<iconv_t>(-1);
 static iconv_t g_fromCp932 = reinterpret_cast<iconv_t>(-1);
-static bool g_convertersOpened;
+static int g_converterError = EMFILE;
 static pthread_mutex_t g_converterLock = PTHREAD_MUTEX_INITIALIZER;
+
+static const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
+
+// True when both converters are open; else false with errno. With the converter lock held.
+static bool OpenConverters()
+{
+    if (g_toCp932 == NO_CONVERTER)
+        g_toCp932 = iconv_open("CP932", "UTF-8");
+    if (g_toCp932 != NO_CONVERTER && g_fromCp932 == NO_CONVERTER)
+        g_fromCp932 = iconv_open("UTF-8", "CP932");
+    bool open = g_toCp932 != NO_CONVERTER && g_fromCp932 != NO_CONVERTER;
+    if (!open)
+        g_converterError = errno;
+    return open;
+}
 
 // The code page 932 bytes of the one character `utf8` (`length` bytes of valid UTF-8), when the
 // code page holds exactly that character: glibc's table also maps some characters one way only
@@ -76,8 +98,9 @@ static size_t EncodeExactly(const char* utf8, size_t length, char bytes[2])
 // UTF-8 (or invalid bytes, as they may come from the file system) to CP932, character by
 // character: a character the code page holds exactly keeps its bytes, ¥ and ‾ (which the table
 // turns into the ASCII bytes 0x5C and 0x7E) take their full-width forms, every other one is '?'.
-// ASCII is the same bytes in both and needs no converter.
-static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
+// ASCII is the same bytes in both and needs no converter. False, with errno, when the converters
+// are needed and not open (PrepareFileProbes opens them): then `out` is not the text's form.
+static bool ConvertToCp932(const char* utf8, char* out, size_t capacity)
 {
     size_t ascii = 0;
     while (ascii + 1 < capacity && utf8[ascii] != '\0' && static_cast<unsigned char>(utf8[ascii]) < 0x80) {
@@ -86,17 +109,17 @@ static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
     }
     out[ascii] = '\0';
     if (ascii + 1 >= capacity || utf8[ascii] == '\0')
-        return;
+        return true;
+    pthread_mutex_lock(&g_converterLock);
+    if (g_toCp932 == NO_CONVERTER || g_fromCp932 == NO_CONVERTER) {
+        int error = g_converterError;
+        pthread_mutex_unlock(&g_converterLock);
+        errno = error;
+        return false;
+    }
     gchar* valid = g_utf8_make_valid(utf8, -1);
     char converted[PLATFORM_TEXT_SIZE * 2];
     size_t length = 0;
-    pthread_mutex_lock(&g_converterLock);
-    if (!g_convertersOpened) {
-        g_toCp932 = iconv_open("CP932", "UTF-8");
-        g_fromCp932 = iconv_open("UTF-8", "CP932");
-        g_convertersOpened = true;
-    }
-    bool usable = g_toCp932 != reinterpret_cast<iconv_t>(-1) && g_fromCp932 != reinterpret_cast<iconv_t>(-1);
     for (const char* next = valid; *next != '\0' && length + 2 < sizeof converted;) {
         const char* after = g_utf8_next_char(next);
         size_t count = 1;
@@ -104,7 +127,7 @@ static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
             converted[length] = *next;
         else if (const char* standIn = Cp932StandIn(g_utf8_get_char(next)))
             memcpy(converted + length, standIn, count = 2);
-        else if (!usable || (count = EncodeExactly(next, static_cast<size_t>(after - next), converted + length)) == 0)
+        else if ((count = EncodeExactly(next, static_cast<size_t>(after - next), converted + length)) == 0)
             converted[length] = '?', count = 1;
         length += count;
         next = after;
@@ -113,6 +136,7 @@ static void ConvertToCp932(const char* utf8, char* out, size_t capacity)
     converted[length] = '\0';
     g_free(valid);
     CopyTextFitted(out, capacity, converted);
+    return true;
 }
 
 // The content type from the name alone, as the Windows shell goes by the extension: reading the
@@ -130,49 +154,142 @@ static gchar* GuessContentType(const char* path, uint32_t mode)
     return g_content_type_guess(path, nullptr, 0, nullptr); // it goes by the base name
 }
 
-// Reads what the MIME database says about `contentType` into `entry`, which then owns an icon
-// reference.
-static void LookUpShellType(const char* contentType, ShellType* entry)
+// Takes the spare descriptor when it is not held. With the GIO lock held.
+static bool HoldSpareDescriptor()
 {
+    if (g_spareDescriptor < 0)
+        g_spareDescriptor = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return g_spareDescriptor >= 0;
+}
+
+// Reads what the MIME database says about `contentType` into `entry`, which then owns an icon
+// reference. False, with errno, when the description could not be had. With the GIO lock held.
+static bool LookUpShellType(const char* contentType, ShellType* entry)
+{
+    if (!HoldSpareDescriptor())
+        return false;
+    close(g_spareDescriptor); // for GIO's reading of the description, which needs one
+    g_spareDescriptor = -1;
     gchar* description = g_content_type_get_description(contentType);
-    ConvertToCp932(description ? description : "", entry->typeName, sizeof entry->typeName);
+    HoldSpareDescriptor();
+    bool converted = ConvertToCp932(description ? description : "", entry->typeName, sizeof entry->typeName);
+    int error = errno;
     g_free(description);
+    if (!converted) {
+        errno = error;
+        return false;
+    }
     entry->icon = g_content_type_get_icon(contentType);
+    return true;
 }
 
 // The remembered entry for `contentType`, looked up when it is new; null when the content type
-// is too long to remember. With the GIO lock held: a slot may be reused at once.
+// is too long to remember, and when its lookup failed (errno): that is not remembered. With the
+// GIO lock held: a slot may be reused at once.
 static const ShellType* FindShellType(const char* contentType)
 {
     static ShellType* s_last = &g_shellTypes[0]; // runs of one type are common
-    if (contentType[0] == '\0' || strlen(contentType) >= CONTENT_TYPE_SIZE)
+    if (contentType[0] == '\0' || strlen(contentType) >= CONTENT_TYPE_SIZE) {
+        errno = 0;
         return nullptr;
+    }
     if (strcmp(s_last->contentType, contentType) == 0)
         return s_last;
     for (ShellType& known : g_shellTypes) {
         if (strcmp(known.contentType, contentType) == 0)
             return s_last = &known;
     }
+    ShellType found;
+    if (!LookUpShellType(contentType, &found))
+        return nullptr;
     ShellType* slot = &g_shellTypes[g_nextShellType++ % SHELL_TYPE_SLOTS];
     if (slot->icon)
         g_object_unref(slot->icon); // whoever holds it keeps a reference of their own
-    LookUpShellType(contentType, slot);
+    *slot = found;
     strcpy(slot->contentType, contentType);
     return s_last = slot;
 }
 
-// The type name and a reference to the icon of `contentType`. With the GIO lock held.
-static void GetShellType(const char* contentType, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+// The type name and a reference to the icon of `contentType`. False, with errno, when they could
+// not be had. With the GIO lock held.
+static bool GetShellType(const char* contentType, void** icon, char typeName[PLATFORM_TEXT_SIZE])
 {
     if (const ShellType* known = FindShellType(contentType)) {
         memcpy(typeName, known->typeName, PLATFORM_TEXT_SIZE);
         *icon = known->icon ? g_object_ref(known->icon) : nullptr;
-        return;
+        return true;
     }
+    if (errno != 0)
+        return false;
     ShellType once;
-    LookUpShellType(contentType, &once);
+    if (!LookUpShellType(contentType, &once))
+        return false;
     memcpy(typeName, once.typeName, PLATFORM_TEXT_SIZE);
     *icon = once.icon;
+    return true;
+}
+
+// Whether the failure `error` means that nothing is there to look at: a name too long for the
+// system names nothing it can reach, and a link that leads round in a loop is as one that leads
+// nowhere (the link itself is still an entry).
+static bool IsAbsence(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
+}
+
+// The process's descriptor folder in /proc, through which a looked-at file is reopened; -1 when
+// it could not be opened (then the path is reopened instead, and the folder tried again later).
+// It stays this process's folder: the tools never fork.
+static std::atomic<int> g_descriptors{-1};
+
+static int DescriptorFolder()
+{
+    int folder = g_descriptors.load(std::memory_order_acquire);
+    if (folder >= 0)
+        return folder;
+    folder = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int expected = -1;
+    if (folder >= 0 && !g_descriptors.compare_exchange_strong(expected, folder)) {
+        close(folder);
+        folder = expected;
+    }
+    return folder;
+}
+
+static std::atomic<bool> g_prepared{false};
+// GIO reads its MIME database at its first guess, and the C library the list of its converters
+// at the first converter opened; each keeps what it could read for the rest of the process. So
+// both are first asked with the spare descriptor given up, and GIO not at all before.
+static std::atomic<bool> g_databaseRead{false};
+static int g_databaseError = EMFILE; // why it was not read yet; under the GIO lock
+
+void PrepareFileProbes()
+{
+    static pthread_mutex_t s_lock = PTHREAD_MUTEX_INITIALIZER;
+    if (g_prepared.load(std::memory_order_acquire))
+        return;
+    pthread_mutex_lock(&s_lock);
+    pthread_mutex_lock(&g_gioLock);
+    bool spare = HoldSpareDescriptor();
+    pthread_mutex_lock(&g_converterLock);
+    bool converters = g_toCp932 != NO_CONVERTER && g_fromCp932 != NO_CONVERTER;
+    if (spare && (!converters || !g_databaseRead.load(std::memory_order_relaxed))) {
+        close(g_spareDescriptor); // for what needs descriptors only for a moment
+        g_spareDescriptor = -1;
+        converters = OpenConverters();
+        if (!g_databaseRead.load(std::memory_order_relaxed)) {
+            g_free(g_content_type_guess("x.png", nullptr, 0, nullptr));
+            g_databaseRead.store(true, std::memory_order_release);
+        }
+        spare = HoldSpareDescriptor();
+    }
+    if (!g_databaseRead.load(std::memory_order_relaxed))
+        g_databaseError = errno;
+    pthread_mutex_unlock(&g_converterLock);
+    pthread_mutex_unlock(&g_gioLock);
+    DescriptorFolder(); // kept as well; without it a reopen goes by the path, and it is tried again
+    g_prepared.store(converters && g_databaseRead && spare, std::memory_order_release);
+    pthread_mutex_unlock(&s_lock);
 }
 
 // Without openat2 (before Linux 5.6, or where a sandbox refuses it): one part at a time, each
@@ -261,15 +378,19 @@ int OpenBeneath(int folder, const char* path, int flags)
 // any effect on a FIFO or device, and what fstat says of that very inode.
 void BeginFileProbe(ProbePath* path)
 {
+    PrepareFileProbes();
     FileLook* look = &path->look;
     struct stat status;
     int fd = path->inFolder ? OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, O_PATH)
                             : open(path->text, O_PATH | O_CLOEXEC);
     if (fd >= 0 && fstat(fd, &status) != 0) {
+        int error = errno;
         close(fd);
         fd = -1;
+        errno = error;
     }
     look->handle = fd;
+    look->error = fd < 0 && !IsAbsence(errno) ? static_cast<uint32_t>(errno) : 0;
     if (fd >= 0) {
         look->mode = status.st_mode;
         look->device = status.st_dev;
@@ -285,16 +406,28 @@ void EndFileProbe(ProbePath* path)
     path->look.handle = -1;
 }
 
-int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE], uint32_t* error)
 {
-    if (path->look.handle < 0)
+    if (path->look.handle < 0) {
+        if (path->look.error)
+            *error = path->look.error;
         return 0;
+    }
+    if (!g_databaseRead.load(std::memory_order_acquire)) {
+        pthread_mutex_lock(&g_gioLock);
+        *error = static_cast<uint32_t>(g_databaseError);
+        pthread_mutex_unlock(&g_gioLock);
+        return 0;
+    }
     gchar* contentType = GuessContentType(path->text, path->look.mode);
     pthread_mutex_lock(&g_gioLock);
-    GetShellType(contentType, icon, typeName);
+    bool answered = GetShellType(contentType, icon, typeName);
+    int failure = errno;
     pthread_mutex_unlock(&g_gioLock);
     g_free(contentType);
-    return 1;
+    if (!answered)
+        *error = static_cast<uint32_t>(failure);
+    return answered;
 }
 
 // The last component of `path`, as g_path_get_basename takes it ("/" for the root, trailing
@@ -324,26 +457,30 @@ static void ShownBaseName(const char* path, char* name, size_t capacity)
     name[length] = '\0';
 }
 
-int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size, uint32_t* error)
 {
     uint64_t found = path->look.size;
     if (path->look.handle < 0) {
         struct stat status; // a dangling symbolic link is still a directory entry
-        if (!path->inFolder && lstat(path->text, &status) != 0)
+        int fd = path->inFolder ? OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, O_PATH | O_NOFOLLOW)
+                                : -1;
+        bool looked = path->inFolder ? fd >= 0 && fstat(fd, &status) == 0 : lstat(path->text, &status) == 0;
+        int lookError = errno;
+        if (fd >= 0)
+            close(fd);
+        if (!looked) {
+            if (!IsAbsence(lookError))
+                *error = static_cast<uint32_t>(lookError);
             return 0;
-        if (path->inFolder) {
-            int fd = OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, O_PATH | O_NOFOLLOW);
-            bool looked = fd >= 0 && fstat(fd, &status) == 0;
-            if (fd >= 0)
-                close(fd);
-            if (!looked)
-                return 0;
         }
         found = static_cast<uint64_t>(status.st_size);
     }
     char name[PLATFORM_TEXT_SIZE * 3];
     ShownBaseName(path->text, name, sizeof name);
-    ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE);
+    if (!ConvertToCp932(name, foundName, PLATFORM_TEXT_SIZE)) {
+        *error = static_cast<uint32_t>(errno);
+        return 0;
+    }
     *size = found;
     return 1;
 }
@@ -368,9 +505,9 @@ static bool IsPseudoFileSystem(unsigned long type)
     return false;
 }
 
-// Whether the file system holding the looked-at descriptor is a pseudo-file system. The answer
-// is remembered per device: a run meets only a few.
-static bool OnPseudoFileSystem(const FileLook* look)
+// Whether the file system holding the looked-at descriptor is a pseudo-file system: 1 or 0, -1
+// with errno when it cannot be told. The answer is remembered per device: a run meets only a few.
+static int OnPseudoFileSystem(const FileLook* look)
 {
     enum { SLOTS = 8 };
     static struct { uint64_t device; bool known, pseudo; } s_devices[SLOTS];
@@ -387,7 +524,7 @@ static bool OnPseudoFileSystem(const FileLook* look)
     pthread_mutex_unlock(&s_lock);
     struct statfs fileSystem;
     if (fstatfs(static_cast<int>(look->handle), &fileSystem) != 0)
-        return true; // cannot tell: do not read
+        return -1; // cannot tell: do not read
     bool pseudo = IsPseudoFileSystem(static_cast<unsigned long>(fileSystem.f_type));
     pthread_mutex_lock(&s_lock);
     auto& slot = s_devices[s_next++ % SLOTS];
@@ -402,9 +539,8 @@ static bool OnPseudoFileSystem(const FileLook* look)
 // FIFO or terminal be swapped in meanwhile.
 static int ReopenForReading(const ProbePath* path)
 {
-    // The process's descriptor folder in /proc, looked up once: a reopen then resolves one name
-    // in it. (It stays this process's folder: the tools never fork.)
-    static int s_descriptors = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // A reopen resolves one name in the descriptor folder.
+    int descriptors = DescriptorFolder();
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     char name[12];
     size_t length = 0;
@@ -416,8 +552,8 @@ static int ReopenForReading(const ProbePath* path)
         name[length - 1 - i] = digit;
     }
     name[length] = '\0';
-    if (s_descriptors >= 0)
-        return openat(s_descriptors, name, flags);
+    if (descriptors >= 0)
+        return openat(descriptors, name, flags);
     int fd = path->inFolder ? OpenBeneath(static_cast<int>(path->folder), path->text + path->beneath, flags)
                             : open(path->text, flags);
     struct stat status;
@@ -425,26 +561,51 @@ static int ReopenForReading(const ProbePath* path)
                     status.st_ino != path->look.inode)) {
         close(fd);
         fd = -1;
+        errno = ENOENT; // another file now: the one looked at is not there any more
     }
     return fd;
 }
 
 int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
-    int fd = -1;
-    if (path->look.handle >= 0 && S_ISREG(path->look.mode) && !OnPseudoFileSystem(&path->look))
-        fd = ReopenForReading(path);
+    file->handle = -1;
+    file->error = 0;
+    if (path->look.handle < 0) {
+        file->error = path->look.error;
+        return 0;
+    }
+    if (!S_ISREG(path->look.mode))
+        return 0;
+    int pseudo = OnPseudoFileSystem(&path->look);
+    if (pseudo != 0) {
+        if (pseudo < 0)
+            file->error = static_cast<uint32_t>(errno);
+        return 0;
+    }
+    int fd = ReopenForReading(path);
+    if (fd < 0 && !IsAbsence(errno))
+        file->error = static_cast<uint32_t>(errno);
     file->handle = fd;
     return fd >= 0;
 }
-size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
+
+size_t ReadHeaderBytes(HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
-    // A regular file reads short only at its end.
-    ssize_t got;
-    do
-        got = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
-    while (got < 0 && errno == EINTR);
-    return got > 0 ? static_cast<size_t>(got) : 0;
+    // A regular file reads short at its end, and before a failure (EIO): it is read on until one
+    // or the other is seen.
+    size_t total = 0;
+    while (total < count) {
+        ssize_t got = pread(static_cast<int>(file->handle), bytes + total, count - total,
+                            static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && !file->error)
+            file->error = static_cast<uint32_t>(errno);
+        if (got <= 0)
+            break;
+        total += static_cast<size_t>(got);
+    }
+    return total;
 }
 
 uint64_t SkipFileHole(const HeaderFile* file, uint64_t offset)
@@ -463,6 +624,13 @@ void CloseHeaderFile(HeaderFile* file)
 {
     close(static_cast<int>(file->handle));
     file->handle = -1;
+}
+
+void FormatProbeError(uint32_t error, char* text, size_t capacity)
+{
+    // The C locale's words: ASCII, the same bytes in code page 932.
+    char words[256];
+    CopyTextFitted(text, capacity, strerror_r(static_cast<int>(error), words, sizeof words));
 }
 
 void ReleaseShellIcon(void* icon)

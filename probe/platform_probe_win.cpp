@@ -43,6 +43,26 @@ size_t EncodeExactly(wchar_t unit, char bytes[2])
     return static_cast<size_t>(count);
 }
 
+// Keeps `failure` in `*error` unless it says that nothing is there.
+void NoteFailure(DWORD failure, uint32_t* error)
+{
+    switch (failure) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NO_MORE_FILES:
+        return;
+    default:
+        if (failure != 0)
+            *error = failure;
+    }
+}
+
 } // namespace
 
 size_t ShowWideCharacter(const wchar_t* wide, char bytes[2], size_t* units)
@@ -118,7 +138,7 @@ int ProbeWideFile(ImageInfo* info, const char* path, const wchar_t* widePath)
     return ProbeImagePath(info, &probePath);
 }
 
-int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE])
+int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFORM_TEXT_SIZE], uint32_t*)
 {
     wchar_t scratch[NARROW_PATH_SIZE];
     const wchar_t* widePath = WidePathOf(path, scratch);
@@ -133,7 +153,7 @@ int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFOR
     return 1;
 }
 
-int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size, uint32_t* error)
 {
     // One path names one file: a pattern is not searched, lest its first match stand in for it.
     wchar_t scratch[NARROW_PATH_SIZE];
@@ -142,8 +162,10 @@ int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uin
         return 0;
     WIN32_FIND_DATAW findData;
     HANDLE search = FindFirstFileW(widePath, &findData);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        NoteFailure(GetLastError(), error);
         return 0;
+    }
     FindClose(search);
     findData.cFileName[ARRAYSIZE(findData.cFileName) - 1] = L'\0';
     ShowWideText(findData.cFileName, foundName, PLATFORM_TEXT_SIZE);
@@ -154,9 +176,12 @@ int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uin
 // Every query opens the path by itself: what is read is checked on the open handle.
 void BeginFileProbe(ProbePath*) {}
 void EndFileProbe(ProbePath*) {}
+void PrepareFileProbes() {}
 
 int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
+    file->handle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+    file->error = 0;
     // Opening a device or a pipe may already wait on it (a serial port, a console, a pipe server),
     // so such a path is refused before CreateFileW; whatever still gets opened is checked on the
     // handle.
@@ -166,8 +191,14 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
         return 0;
     HANDLE handle = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A folder refuses to be opened as a file: it is not read, and that is no failure.
+        DWORD failure = GetLastError();
+        DWORD attributes = failure == ERROR_ACCESS_DENIED ? GetFileAttributesW(widePath) : INVALID_FILE_ATTRIBUTES;
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            NoteFailure(failure, &file->error);
         return 0;
+    }
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -178,7 +209,7 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
     return 1;
 }
 
-size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
+size_t ReadHeaderBytes(HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
     size_t total = 0;
     while (total < count) {
@@ -189,7 +220,13 @@ size_t ReadHeaderBytes(const HeaderFile* file, uint64_t offset, unsigned char* b
         at.OffsetHigh = static_cast<DWORD>((offset + total) >> 32);
         DWORD ask = count - total > 0x10000 ? 0x10000 : static_cast<DWORD>(count - total);
         DWORD got = 0;
-        if (!ReadFile(reinterpret_cast<HANDLE>(file->handle), bytes + total, ask, &got, &at) || got == 0)
+        if (!ReadFile(reinterpret_cast<HANDLE>(file->handle), bytes + total, ask, &got, &at)) {
+            // Past the end a read at an offset fails with ERROR_HANDLE_EOF: that is the end.
+            if (GetLastError() != ERROR_HANDLE_EOF && !file->error)
+                file->error = GetLastError();
+            break;
+        }
+        if (got == 0)
             break;
         total += got;
     }
@@ -211,4 +248,35 @@ void ReleaseShellIcon(void* icon)
 {
     if (icon)
         DestroyIcon(static_cast<HICON>(icon));
+}
+
+void FormatProbeError(uint32_t error, char* text, size_t capacity)
+{
+    // Denied access in the words the C runtimes use, as the tools' folder messages give it; any
+    // other failure in the system's own words.
+    if (error == ERROR_ACCESS_DENIED) {
+        CopyTextFitted(text, capacity, "Permission denied");
+        return;
+    }
+    wchar_t words[256];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  words, ARRAYSIZE(words), nullptr);
+    while (length > 0 && (words[length - 1] == L'\r' || words[length - 1] == L'\n' || words[length - 1] == L' '))
+        --length;
+    words[length] = L'\0';
+    if (length == 0) {
+        char number[24] = "error ";
+        size_t digits = 6;
+        for (uint32_t rest = error; digits == 6 || rest != 0; rest /= 10)
+            number[digits++] = static_cast<char>('0' + rest % 10);
+        for (size_t i = 6, j = digits - 1; i < j; ++i, --j) {
+            char digit = number[i];
+            number[i] = number[j];
+            number[j] = digit;
+        }
+        number[digits] = '\0';
+        CopyTextFitted(text, capacity, number);
+        return;
+    }
+    ShowWideText(words, text, capacity);
 }

@@ -26,12 +26,13 @@ int ProbeImagePath(ImageInfo* info, ProbePath* path)
     int recognised = 0;
     for (ProbeStep detect : g_detectors) {
         recognised = detect(info, path);
-        if (recognised)
+        if (recognised || info->readError)
             break;
     }
     EndFileProbe(path);
-    // Without the shell's facts the panel shows placeholders instead of "unsupported".
-    if (!recognised && shellAnswered)
+    // Without the shell's facts, or when the file could not be read, its format is not known: the
+    // panel shows placeholders instead of "unsupported".
+    if (!recognised && shellAnswered && !info->readError)
         info->flags |= INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED;
     return recognised;
 }

@@ -24,7 +24,8 @@ int GetShellFileFacts(ImageInfo* info, const ProbePath* path)
     int result = 1;
     char text[PLATFORM_TEXT_SIZE] = "";
     void* icon = nullptr;
-    if (QueryShellFileInfo(path, &icon, text)) {
+    uint32_t error = 0;
+    if (QueryShellFileInfo(path, &icon, text, &error)) {
         text[PLATFORM_TEXT_SIZE - 1] = '\0';
         info->icon = icon;
         CopyTextFitted(info->typeName, sizeof info->typeName, text);
@@ -36,7 +37,9 @@ int GetShellFileFacts(ImageInfo* info, const ProbePath* path)
 
     char found[PLATFORM_TEXT_SIZE] = "";
     uint64_t size = 0;
-    if (!FindFileEntry(path, found, &size)) {
+    int entryFound = FindFileEntry(path, found, &size, &error);
+    info->readError = error;
+    if (!entryFound) {
         CopyTextFitted(info->name, sizeof info->name, INFO_BAD_FILE_NAME_TEXT);
         info->flags |= INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
         return 0;

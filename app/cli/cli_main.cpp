@@ -56,9 +56,9 @@ const char USAGE_MORE_OPTIONS[] =
     "  --                every argument after it is a path, even one that begins with '-'\n";
 const char USAGE_STATUS[] =
     "\n"
-    "Exit status: 0 when every file was found, 1 when any was not or a folder could\n"
-    "not be read, 2 for a usage error, when the output could not be written or\n"
-    "memory ran out, 130 when interrupted.\n";
+    "Exit status: 0 when every file was found and read, 1 when any was not or a\n"
+    "folder could not be read, 2 for a usage error, when the output could not be\n"
+    "written or memory ran out, 130 when interrupted.\n";
 
 // The status line on standard error while a long run goes on.
 struct Progress {
@@ -166,10 +166,18 @@ void ReportPathNow(void* context, const CliItem& item, const char* unprobed, Cli
     else
         PrintText(&out, &texts);
     FlushOutput(&out);
-    if (info.flags & INFO_SIZE_UNKNOWN) {
+    if (info.readError != 0 || (info.flags & INFO_SIZE_UNKNOWN)) {
         result->failed = true;
         TextOutput message = CliStringOutput(bytes, sizeof bytes, &result->err);
-        PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
+        if (info.readError != 0) {
+            char reason[MESSAGE_SIZE];
+            FormatProbeError(info.readError, reason, sizeof reason);
+            PutCliMessage(&message, path.c_str(), g_cliNameEncoding, ": cannot read the file: ");
+            PutTerminalText(&message, reason, TEXT_CP932, g_cliTerminalEncoding);
+            PutString(&message, "\n");
+        } else {
+            PutCliMessage(&message, path.c_str(), g_cliNameEncoding, unprobed ? unprobed : ": no such file\n");
+        }
         FlushOutput(&message);
     }
 }
@@ -227,11 +235,17 @@ void DrawProgress(CliRun* run)
     progress->drawn = now;
     unsigned long long done = CliBatchPrinted();
     uint64_t elapsed = now - progress->start;
+    // The line stays short of the terminal's last column: one that reached it would wrap (or
+    // leave the cursor waiting to), and the next "\r" would no longer go back over all of it.
+    size_t columns = CliTerminalColumns(stderr);
+    size_t room = columns > 1 ? columns - 1 : 79;
     char counts[64];
     std::snprintf(counts, sizeof counts, "%llu files, %llu/s", done,
                   static_cast<unsigned long long>(elapsed ? done * 1000000ull / elapsed : 0));
+    counts[std::min(room, std::strlen(counts))] = '\0';
     size_t used = 0;
-    const char* folder = TailColumns(run->walk.folder.c_str(), PROGRESS_FOLDER_COLUMNS, &used);
+    size_t folderRoom = room > std::strlen(counts) + 8 ? room - std::strlen(counts) - 8 : 0;
+    const char* folder = TailColumns(run->walk.folder.c_str(), std::min<size_t>(PROGRESS_FOLDER_COLUMNS, folderRoom), &used);
     bool cut = folder != run->walk.folder.c_str();
     char bytes[MESSAGE_SIZE];
     std::string line;
@@ -244,6 +258,7 @@ void DrawProgress(CliRun* run)
     }
     FlushOutput(&text);
     size_t width = std::strlen(counts) + (used > 0 ? used + (cut ? 8 : 5) : 0);
+    progress->width = std::min(progress->width, room); // a terminal made narrower cut the rest off
     if (width < progress->width) // cover what is left of a longer line
         line.append(progress->width - width, ' ');
     progress->width = std::max(width, progress->width);
@@ -364,7 +379,9 @@ void OnCliOutOfMemory()
 
 int main(int argc, char** argv)
 {
-    char scratch[CLI_ARGUMENT_SIZE];
+    // The buffers are large: on the heap, the program runs on the smallest of stacks.
+    std::vector<char> argumentBytes(CLI_ARGUMENT_SIZE);
+    char* scratch = argumentBytes.data();
     int count = OpenCliArguments(argc, argv);
     CliOptions options;
     StartCliOptions(&options);
@@ -374,8 +391,8 @@ int main(int argc, char** argv)
     }
     FinishCliOptions(&options);
 
-    char bytes[OUTPUT_SIZE];
-    TextOutput out = {bytes, sizeof bytes, 0, stdout, false, 0, nullptr, nullptr};
+    std::vector<char> outputBytes(OUTPUT_SIZE);
+    TextOutput out = {outputBytes.data(), outputBytes.size(), 0, stdout, false, 0, nullptr, nullptr};
     WatchCliInterrupts(StopOnInterrupt, STATUS_INTERRUPTED);
     switch (options.action) {
     case CLI_HELP:

@@ -61,6 +61,7 @@ bool ReadCliArgument(CliOptions* options, const char* argument)
         options->oneFileSystem = true;
     } else if (std::strcmp(argument, "-j") == 0 || std::strcmp(argument, "--jobs") == 0) {
         options->jobsNext = true;
+        options->jobsOption = argument[1] == 'j' ? "-j" : "--jobs";
     } else if (std::strncmp(argument, "-j", 2) == 0) {
         ReadJobs(options, argument + 2);
     } else if (std::strncmp(argument, "--jobs=", 7) == 0) {
@@ -81,7 +82,7 @@ void FinishCliOptions(CliOptions* options)
     if (options->action == CLI_HELP)
         return;
     if (options->jobsNext)
-        SetError(options, "option ", "-j", " needs a number of jobs");
+        SetError(options, "option ", options->jobsOption, " needs a number of jobs");
     if (options->error[0] != '\0')
         options->action = CLI_USAGE_ERROR;
     else if (options->action == CLI_PROBE && options->pathCount == 0) {

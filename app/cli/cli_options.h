@@ -19,6 +19,7 @@ struct CliOptions {
     bool oneFileSystem; // ... on the file systems of the folders given
     int jobs;          // probes at once
     bool jobsNext;     // "-j" or "--jobs" was read: the next argument is its number
+    const char* jobsOption; // which of the two, as typed
     bool optionsEnded; // "--" was read: every later argument is a path
     int pathCount;
     char error[CLI_ERROR_SIZE];

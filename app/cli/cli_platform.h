@@ -149,6 +149,7 @@ bool IsCliOutputGone(int error); // a failed write's errno says the reader went 
 // a whole result; a prober stops the batch and waits for that end.
 [[noreturn]] void OnCliOutOfMemory();
 bool IsCliTerminal(FILE* stream);
+size_t CliTerminalColumns(FILE* stream); // the width of the terminal `stream` writes to; 0: unknown
 uint64_t CliMicroseconds(); // a clock that only moves forward
 uint64_t CurrentCliThread(); // a number for the calling thread, unique while it runs
 // How often the calling thread has had to wait so far (for a device or a lock); a batch starts

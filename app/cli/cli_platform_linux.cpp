@@ -7,6 +7,7 @@
 #include "cp932_text.h"
 #include "image_info.h"
 #include "open_beneath_linux.h"
+#include "platform_probe.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,6 +19,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,10 +30,12 @@ const int g_cliNameEncoding = TEXT_UTF8;
 const int g_cliTerminalEncoding = TEXT_UTF8;
 
 static char** g_arguments;
+static bool OpenCp932Converter();
 
 int OpenCliArguments(int argc, char** argv)
 {
     g_arguments = argv;
+    OpenCp932Converter(); // before anything else takes a descriptor; tried again when it failed
     return argc;
 }
 
@@ -52,9 +56,39 @@ int ProbeCliPath(ImageInfo* info, const CliItem* item)
     return ProbeImagePath(info, &path);
 }
 
+// Descriptors open now, counted in /proc; without it, those below 256 (the tools open few).
+static long CountOpenDescriptors(long limit)
+{
+    long count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (const dirent* entry = readdir(folder))
+            count += entry->d_name[0] != '.';
+        closedir(folder);
+        return count - 1; // the folder's own
+    }
+    for (int fd = 0; fd < limit && fd < 256; ++fd)
+        count += fcntl(fd, F_GETFD) != -1;
+    return count;
+}
+
 int LimitCliProbers(int jobs)
 {
-    return jobs;
+    // Out of descriptors a probe fails, and what it shows then depends on what the others hold:
+    // the soft limit goes up to the hard one, and no more probers run than the descriptors left
+    // (once the probe took what it keeps, and those of the walk put aside) let run at once.
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = {limit.rlim_max, limit.rlim_max};
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    PrepareFileProbes();
+    long most = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 30) ? 1l << 30 : static_cast<long>(limit.rlim_cur);
+    long spare = most - CountOpenDescriptors(most) - CLI_WALK_HANDLES;
+    long probers = spare / PROBE_HANDLES;
+    return probers < 1 ? 1 : probers < jobs ? static_cast<int>(probers) : jobs;
 }
 
 const char g_cliPathSeparator[] = "/";
@@ -291,6 +325,12 @@ bool IsCliTerminal(FILE* stream)
     return isatty(fileno(stream)) == 1;
 }
 
+size_t CliTerminalColumns(FILE* stream)
+{
+    winsize size;
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 uint64_t CliThreadWaits()
 {
     rusage usage;
@@ -323,12 +363,20 @@ static std::atomic<uint16_t> g_pairs[LEAD_BYTES][TRAIL_BYTES];
 static iconv_t g_fromCp932 = reinterpret_cast<iconv_t>(-1);
 static pthread_mutex_t g_converterLock = PTHREAD_MUTEX_INITIALIZER;
 
-static uint16_t LookUpPair(unsigned char lead, unsigned char trail)
+// With the converter lock held, or before any thread starts.
+static bool OpenCp932Converter()
 {
     if (g_fromCp932 == reinterpret_cast<iconv_t>(-1))
         g_fromCp932 = iconv_open("UTF-16LE", "CP932");
-    if (g_fromCp932 == reinterpret_cast<iconv_t>(-1))
-        return PAIR_INVALID;
+    return g_fromCp932 != reinterpret_cast<iconv_t>(-1);
+}
+
+// The character of a pair; PAIR_UNKNOWN when the converter cannot be opened (out of descriptors,
+// say): that is no answer, and the next character asks again.
+static uint16_t LookUpPair(unsigned char lead, unsigned char trail)
+{
+    if (!OpenCp932Converter())
+        return PAIR_UNKNOWN;
     char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
     unsigned char out[4];
     char* inNext = in;
@@ -351,9 +399,10 @@ uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)
         pthread_mutex_lock(&g_converterLock);
         pair = LookUpPair(lead, trail);
         pthread_mutex_unlock(&g_converterLock);
-        known.store(pair, std::memory_order_relaxed);
+        if (pair != PAIR_UNKNOWN)
+            known.store(pair, std::memory_order_relaxed);
     }
-    return pair == PAIR_INVALID ? CP932_INVALID : pair;
+    return pair == PAIR_INVALID || pair == PAIR_UNKNOWN ? CP932_INVALID : pair;
 }
 
 size_t EncodeCp932(uint32_t codePoint, char bytes[2])

@@ -3,7 +3,7 @@
 // tools do; code page 932 on the console.
 #include "cli_platform.h"
 #include "cli_text.h"
-#include "cli_walk.h" // IsCliNameSurrogate
+#include "cli_walk.h" // WalksCliReparsePoint
 #include "device_names.h" // HasWildcard
 #include "wide_path_win.h"
 
@@ -207,12 +207,11 @@ bool Identify(HANDLE handle, CliFolderId* id, DWORD* attributes)
     return true;
 }
 
-// The reparse tag of what `handle` stands for; 0 when it is no reparse point.
-uint32_t ReparseTag(HANDLE handle, DWORD attributes)
+// The reparse tag of the reparse point `handle` stands for; 0 when the system does not say.
+uint32_t ReparseTag(HANDLE handle)
 {
     FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
         return 0;
     return tag.ReparseTag;
 }
@@ -257,7 +256,7 @@ int OpenCliFolder(const CliFolder*, const char* path, size_t, const CliFolderId*
     }
     DWORD attributes = 0;
     bool walked = Identify(handle, &folder->id, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                  (!listed || (!IsCliNameSurrogate(ReparseTag(handle, attributes)) &&
+                  (!listed || ((!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) || WalksCliReparsePoint(ReparseTag(handle))) &&
                                folder->id.volume == listed->volume && folder->id.file == listed->file));
     if (!walked) {
         CloseHandle(handle);
@@ -285,8 +284,8 @@ bool AddEntries(const char* buffer, const CliFolderId& folder, CliFolderList* li
         if (!dots && EncodeUtf16(wide, name, sizeof name)) {
             DWORD attributes = entry->FileAttributes;
             // A reparse point's tag stands where its extended attributes' size would.
-            uint32_t tag = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? entry->EaSize : 0;
-            bool walked = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsCliNameSurrogate(tag);
+            bool walked = (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                          (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) || WalksCliReparsePoint(entry->EaSize));
             CliFolderId id = {folder.volume, static_cast<uint64_t>(entry->FileId.QuadPart)};
             if (!AddCliFolderEntry(list, name, std::strlen(name), walked, &id))
                 return false;
@@ -464,6 +463,14 @@ bool IsCliTerminal(FILE* stream)
 uint64_t CurrentCliThread()
 {
     return GetCurrentThreadId();
+}
+
+size_t CliTerminalColumns(FILE* stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (!GetConsoleScreenBufferInfo(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &screen))
+        return 0;
+    return static_cast<size_t>(screen.srWindow.Right - screen.srWindow.Left + 1);
 }
 
 uint64_t CliMicroseconds()

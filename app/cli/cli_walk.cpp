@@ -37,9 +37,9 @@ bool AddCliFolderEntry(CliFolderList* list, const char* name, size_t length, boo
     return true;
 }
 
-bool IsCliNameSurrogate(uint32_t tag)
+bool WalksCliReparsePoint(uint32_t tag)
 {
-    return (tag & 0x20000000) != 0; // the name-surrogate bit of every reparse tag
+    return tag != 0 && (tag & 0x20000000) == 0; // the name-surrogate bit of every reparse tag
 }
 
 namespace {

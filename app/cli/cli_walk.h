@@ -26,10 +26,11 @@ struct CliWalk {
 // Submits every path `argument` stands for (`exact` as GetCliArgument said), unless stopped.
 void SubmitCliArgument(CliWalk* walk, const char* argument, bool exact);
 
-// Whether the walk goes into a folder that is a reparse point with this tag (Windows; 0: none).
-// A name surrogate (a symbolic link, a junction, a mount point) stands for another name and is an
-// entry; any other reparse point (a file kept in the cloud, a deduplicated one) is the folder it is.
-bool IsCliNameSurrogate(uint32_t tag);
+// Whether the walk goes into a folder that is a reparse point with this tag (Windows). A name
+// surrogate (a symbolic link, a junction, a mount point) stands for another name and is an entry;
+// so is a reparse point whose tag the system did not give (0). Any other (a folder kept in the
+// cloud, a deduplicated one) is the folder it is, and walked.
+bool WalksCliReparsePoint(uint32_t tag);
 
 // Lets go of every tree once the batch has ended.
 void FinishCliWalk(CliWalk* walk);

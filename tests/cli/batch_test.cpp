@@ -309,22 +309,23 @@ TEST(Walk, StaysInsideTheTreeItListed)
     EXPECT_EQ(g_fakeOpenHandles, 0);
 }
 
-// A reparse point is walked as a folder unless it stands for another name. Tags as documented.
+// A reparse point is walked as a folder unless it stands for another name, or its tag is unknown.
+// Tags as documented.
 TEST(Walk, ReparsePointsThatStandForAnotherNameAreEntries)
 {
     const struct {
         uint32_t tag;
-        bool nameSurrogate;
+        bool walked;
     } tags[] = {
-        {0, false},                                                       // no reparse point
-        {0xA0000003, true}, {0xA000000C, true}, {0xA000001D, true},       // mount point, symbolic link, WSL link
-        {0xA0000027, true},                                               // container link
-        {0x9000001A, false}, {0x9000101A, false}, {0x9000F01A, false},    // cloud files
-        {0x80000013, false}, {0x80000018, false}, {0x8000001B, false},    // dedup, container file, app exec link
-        {0x80000017, false}, {0x8000000A, false},                         // WOF, DFS
+        {0, false},                                                       // not given (Wine's links)
+        {0xA0000003, false}, {0xA000000C, false}, {0xA000001D, false},    // mount point, symbolic link, WSL link
+        {0xA0000027, false},                                              // container link
+        {0x9000001A, true}, {0x9000101A, true}, {0x9000F01A, true},       // cloud files
+        {0x80000013, true}, {0x80000018, true}, {0x8000001B, true},       // dedup, container file, app exec link
+        {0x80000017, true}, {0x8000000A, true},                           // WOF, DFS
     };
     for (const auto& t : tags)
-        EXPECT_EQ(IsCliNameSurrogate(t.tag), t.nameSurrogate) << std::hex << t.tag;
+        EXPECT_EQ(WalksCliReparsePoint(t.tag), t.walked) << std::hex << t.tag;
 }
 
 TEST(Walk, PathsJoinWithOneSeparator)

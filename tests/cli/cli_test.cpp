@@ -1,16 +1,21 @@
 // qvr run as a user runs it, on files made here (most of them by ImageMagick), and the text
 // functions of both command-line tools on their own.
 #include <fcntl.h>
+#include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 
+#include "cli_platform.h"
 #include "cli_text.h"
+#include "platform_probe.h"
 #include "test_files.h"
 
 #include <clocale>
+#include <sstream>
 #include <cwctype>
 #include <regex>
 
@@ -29,15 +34,44 @@ std::string Quoted(const std::string& text) { return "'" + std::regex_replace(te
 // Runs qvr in `dir`, its standard output to `outTo`. The first variable of its environment reads
 // as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
 QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::string& outTo = ".out",
-           const std::string& asan = "detect_leaks=0", const std::string& runAs = "")
+           const std::string& asan = "detect_leaks=0", const std::string& runAs = "", const std::string& binary = QVR_BINARY)
 {
     std::string command = "cd " + Quoted(dir.path) + " && exec timeout 60 " + runAs + "env -i 'GIF89a\x01\x01\x01\x01\xF7=' " +
-                          "G_SLICE=always-malloc ASAN_OPTIONS=" + asan + " " QVR_BINARY;
+                          "G_SLICE=always-malloc ASAN_OPTIONS=" + asan + " " + Quoted(binary);
     for (const std::string& arg : args)
         command += " " + Quoted(arg);
     int status = std::system((command + " >" + outTo + " 2>.err").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, outTo == ".out" ? ReadFile(dir.path / outTo) : "",
             ReadFile(dir.path / ".err")};
+}
+
+// Runs as another user, so that permissions hold root back too: the prefix for Qvr(), and the binary copied
+// where that user can reach it (the build may lie in a folder it cannot enter). Empty when not root.
+struct OtherUser {
+    TempDir home;
+    std::string runAs, binary = QVR_BINARY;
+    OtherUser()
+    {
+        if (geteuid() != 0)
+            return;
+        runAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        binary = (home.path / "qvr").string();
+        std::filesystem::copy_file(QVR_BINARY, binary);
+        std::filesystem::permissions(home.path, std::filesystem::perms::owner_all | std::filesystem::perms::others_read |
+                                                std::filesystem::perms::others_exec);
+    }
+};
+
+// Code page 932 text of a record as UTF-8.
+std::string FromCp932(const char* text)
+{
+    char bytes[1024];
+    std::string utf8;
+    TextOutput out = {bytes, sizeof bytes, 0, nullptr, false, 0, [](void* keeper, const char* b, size_t n) {
+                          static_cast<std::string*>(keeper)->append(b, n); }, &utf8};
+    PutJsonString(&out, text, TEXT_CP932);
+    FlushOutput(&out);
+    return json::parse(utf8).get<std::string>();
 }
 
 // JSON lines as an array. Throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
@@ -148,7 +182,8 @@ TEST(Qvr, ExitStatusesAndOptions)
         {{"-j", "0", "a.png"}, 2, "", "qvr: the number of jobs must be from 1 to 256, not '0'\n"},
         {{"--jobs=257", "a.png"}, 2, "", "not '257'"},
         {{"-jx", "a.png"}, 2, "", "not 'x'"},
-        {{"a.png", "--jobs"}, 2, "", "qvr: option '-j' needs a number of jobs\n"},
+        {{"a.png", "--jobs"}, 2, "", "qvr: option '--jobs' needs a number of jobs\n"},
+        {{"-j"}, 2, "", "qvr: option '-j' needs a number of jobs\n"},
         {{"-j", "-r", "a.png"}, 2, "", "not '-r'"},
         {{"--json", "-j256", "-r", "--jobs", "1", "--recursive", "--jobs=7", "-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
         // Output that cannot be written is an error, whatever was asked.
@@ -161,6 +196,9 @@ TEST(Qvr, ExitStatusesAndOptions)
         EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args);
         EXPECT_TRUE(run.out.rfind(c.out, 0) == 0 && run.err.find(c.err) != std::string::npos) << run.out << run.err;
     }
+    // The smallest of stacks will do, where other tools run: no large buffer lives on it.
+    QvrRun small = Qvr(dir, {"--version"}, ".out", "detect_leaks=0", "bash -c 'ulimit -s 128 && exec \"$0\" \"$@\"' ");
+    EXPECT_EQ(std::make_pair(small.status, small.out), std::make_pair(0, std::string("QVR Version 1.0\n"))) << small.err;
 }
 
 // More paths than the output buffer holds lines for, and more types than are remembered: every
@@ -219,11 +257,10 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
         fd = next;
     }
     close(fd);
-    // Folder permissions do not hold root back: the run drops to nobody.
-    std::string runAs = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    OtherUser nobody;
     std::vector<QvrRun> runs;
     for (const char* jobs : {"-j1", "-j3", "-j32"})
-        runs.push_back(Qvr(dir, {"--json", "-r", jobs, "t"}, ".out", "detect_leaks=0", runAs));
+        runs.push_back(Qvr(dir, {"--json", "-r", jobs, "t"}, ".out", "detect_leaks=0", nobody.runAs, nobody.binary));
     std::system(("rm -rf " + Quoted(t)).c_str()); // deeper than std::filesystem can remove
     for (size_t i = 1; i < runs.size(); ++i)
         EXPECT_EQ(std::tie(runs[i].status, runs[i].out, runs[i].err), std::tie(runs[0].status, runs[0].out, runs[0].err)) << i;
@@ -251,6 +288,131 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
     EXPECT_EQ(count("t/deny: cannot read the folder: Permission denied\n"), 1u);
     EXPECT_EQ(count(": no such file (the path is too long)\n"), 1u); // the "f" of the last folder short enough
     EXPECT_EQ(count(": cannot read the folder: the path is too long\n"), 1u);
+}
+
+// The text form as blocks of six lines, one per file.
+std::vector<std::string> Blocks(const std::string& out)
+{
+    std::vector<std::string> blocks;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = std::min(out.find("\n\n", at), out.size());
+        blocks.push_back(out.substr(at, end - at));
+        at = end + 2;
+    }
+    return blocks;
+}
+
+// Files that are there but cannot be read: each shows what is known of it, placeholders for the rest (never
+// "unsupported", which says the file was read), and a message with the system's reason; the status is 1. A file
+// that is not there, and one no detector opens, are no such failure. The same at -j1 and -j8.
+TEST(Qvr, AFileThatCannotBeReadIsAFailure)
+{
+    OtherUser nobody;
+    if (nobody.runAs.empty())
+        GTEST_SKIP() << "permissions are tried as another user, which only root can become";
+    TempDir dir;
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    for (const char* folder : {"deny", "open"})
+        fs::create_directory(dir.path / folder);
+    const struct { const char* name; int mode; const char *scale, *message; } rows[] = {
+        {"open/denied.png", 0, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"},
+        {"open/denied.jpg", 0, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"},
+        {"open/denied.txt", 0, u8"未サポート", nullptr}, // its name says it all: never opened
+        {"deny/x.png", 0644, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"},
+        {"deny/x.txt", 0644, u8"??? × ??? Pixel", ": cannot read the file: Permission denied"}, // none opens it
+        {"open/x.png", 0644, u8"4 × 3 Pixel", nullptr},
+        {"open/gone.png", -1, u8"??? × ??? Pixel", ": no such file"},
+        {"open/loop.png", -2, u8"??? × ??? Pixel", nullptr}, // a link to itself leads nowhere, as a dangling one
+        {"open/x.png/y.png", -1, u8"??? × ??? Pixel", ": no such file"},
+        {"gone/x.png", -1, u8"??? × ??? Pixel", ": no such file"},
+    };
+    std::vector<std::string> args;
+    std::string err;
+    for (const auto& row : rows) {
+        if (row.mode >= 0)
+            fs::permissions(dir.Write(row.name, Png(4, 3)), fs::perms(row.mode));
+        if (row.mode == -2)
+            fs::create_symlink(fs::path(row.name).filename(), dir.path / row.name);
+        args.push_back(row.name);
+        err += row.message ? std::string("qvr: ") + row.name + row.message + "\n" : "";
+    }
+    fs::permissions(dir.path / "deny", fs::perms::owner_read | fs::perms::owner_write); // listed, not searched
+    args.insert(args.begin(), "-j1");
+    std::vector<QvrRun> runs;
+    for (const char* jobs : {"-j1", "-j8"}) {
+        args[0] = jobs;
+        runs.push_back(Qvr(dir, args, ".out", "detect_leaks=0", nobody.runAs, nobody.binary));
+    }
+    fs::permissions(dir.path / "deny", fs::perms::owner_all);
+    EXPECT_EQ(std::tie(runs[1].status, runs[1].out, runs[1].err), std::tie(runs[0].status, runs[0].out, runs[0].err));
+    EXPECT_EQ(std::make_pair(runs[0].status, runs[0].err), std::make_pair(1, err));
+    std::vector<std::string> blocks = Blocks(runs[0].out);
+    ASSERT_EQ(blocks.size(), std::size(rows)) << runs[0].out;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        EXPECT_NE(blocks[i].find(std::string(u8"  スケール  ") + rows[i].scale + "\n"), std::string::npos) << blocks[i];
+        bool placeholders = rows[i].scale[0] == '?';
+        EXPECT_EQ(blocks[i].find(u8"  色数      ??? 色") != std::string::npos, placeholders) << blocks[i];
+    }
+}
+
+// Out of descriptors a probe fails, and so does each probe that needs one when none is left, with its message;
+// nothing a failed probe missed is taken for the answer of the next (labels, type names). At every limit -j1 and
+// -j8 print the same, byte for byte; a soft limit below the hard one is raised, and with enough descriptors
+// every file shows what it shows without a limit.
+TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const char* types[] = {"png", "jpg", "txt", "gif", "pdf", "bmp", "odt", "svg"};
+    std::vector<std::string> files;
+    for (size_t i = 0; i < 48; ++i)
+        files.push_back(fs::path(dir.Write(std::to_string(i) + "." + types[i % std::size(types)], Png(i + 1, 2))).filename());
+    std::vector<std::string> args = files;
+    args.insert(args.begin(), "-j1");
+    QvrRun free = Qvr(dir, args);
+    ASSERT_EQ(free.status, 0) << free.err;
+    std::vector<std::string> expected = Blocks(free.out);
+    ASSERT_EQ(expected.size(), files.size());
+    int failedSome = 0, failedNone = 0;
+    for (const char* limit : {"4", "5", "6", "7", "8", "10", "14", "20", "5:1024", "64"}) {
+        SCOPED_TRACE(std::string("--nofile=") + limit);
+        // Only the standard streams are passed on: what the test runner holds open is not qvr's.
+        std::string runAs = std::string("bash -c 'for fd in /proc/$$/fd/*; do n=${fd##*/}; [ $n -gt 2 ] && eval \"exec $n>&-\"; "
+                                        "done; exec \"$0\" \"$@\"' prlimit --nofile=") + limit + " ";
+        QvrRun one = Qvr(dir, args, ".out", "detect_leaks=0", runAs);
+        args[0] = "-j8";
+        QvrRun eight = Qvr(dir, args, ".out", "detect_leaks=0", runAs);
+        args[0] = "-j1";
+        EXPECT_EQ(std::tie(eight.status, eight.out, eight.err), std::tie(one.status, one.out, one.err));
+        std::vector<std::string> blocks = Blocks(one.out);
+        ASSERT_EQ(blocks.size(), files.size()) << one.err;
+        std::string err;
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (blocks[i] == expected[i])
+                continue;
+            err += "qvr: " + files[i] + ": cannot read the file: Too many open files\n";
+            // What was read stays (name, size, the labels); the rest is not known, not "unsupported".
+            std::vector<std::string> lines, wanted;
+            std::istringstream got(blocks[i]), want(expected[i]);
+            for (std::string line; std::getline(got, line);)
+                lines.push_back(line);
+            for (std::string line; std::getline(want, line);)
+                wanted.push_back(line);
+            ASSERT_EQ(lines.size(), 6u) << blocks[i];
+            EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 2), std::vector<std::string>(wanted.begin(), wanted.begin() + 2));
+            EXPECT_TRUE(lines[2] == wanted[2] || lines[2] == u8"  ファイルタイプを取得できません。") << lines[2];
+            EXPECT_EQ(lines[3], wanted[3]);
+            EXPECT_EQ(lines[4] + lines[5], u8"  スケール  ??? × ??? Pixel  色数      ??? 色");
+        }
+        EXPECT_EQ(std::make_pair(one.status, one.err), std::make_pair(err.empty() ? 0 : 1, err));
+        (err.empty() ? failedNone : failedSome)++;
+        if (std::string(limit) == "64" || std::string(limit) == "5:1024") {
+            EXPECT_EQ(one.out, free.out);
+        }
+    }
+    EXPECT_GT(failedSome, 0); // the limits reach both ends
+    EXPECT_GT(failedNone, 2);
 }
 
 // Runs `script` in bash, with qvr at $QVR; returns what it wrote and its exit status.
@@ -313,6 +475,91 @@ TEST(Qvr, AProgressLineOnlyOnATerminal)
     EXPECT_EQ(shown.find('\n'), std::string::npos);
     for (const char* both : {"script -qec '\"$QVR\" -r -j2 /usr/share/mime' /dev/null", "\"$QVR\" -r /usr/share/mime 2>&1 >/dev/null"})
         EXPECT_EQ(Bash(both).first.find(" files, "), std::string::npos) << both;
+    // Cut to the terminal's width: no redraw reaches the last column, where it would wrap onto a line of its own.
+    for (int columns : {50, 24}) {
+        auto [narrow, narrowStatus] = Bash("script -qec 'stty cols " + std::to_string(columns) + "; \"$QVR\" -r -j2 /usr >" +
+                                           out + "' /dev/null");
+        EXPECT_EQ(narrowStatus, 0);
+        size_t redraws = 0, widest = 0;
+        for (size_t at = narrow.find('\r'); at != std::string::npos; at = narrow.find('\r', at + 1)) {
+            std::string drawn = narrow.substr(at + 1, narrow.find_first_of("\r\n", at + 1) - at - 1);
+            size_t width = 0; // one column a character (the folders here are ASCII)
+            for (char c : drawn)
+                width += (c & 0xC0) != 0x80;
+            widest = std::max(widest, width);
+            redraws += drawn.find(" files, ") != std::string::npos;
+        }
+        EXPECT_GT(redraws, 1u) << columns;
+        EXPECT_LT(widest, size_t(columns)) << narrow.substr(0, 400);
+    }
+}
+
+// Lowers the soft limit of descriptors so that exactly `spare` more can be opened, while it lives: below the
+// number of the first descriptor not open after those.
+struct DescriptorLimit {
+    rlimit before;
+    explicit DescriptorLimit(int spare)
+    {
+        getrlimit(RLIMIT_NOFILE, &before);
+        rlimit lower = before;
+        lower.rlim_cur = 0;
+        for (int free = 0; free <= spare; ++lower.rlim_cur)
+            free += fcntl(int(lower.rlim_cur), F_GETFD) == -1;
+        --lower.rlim_cur;
+        EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);
+    }
+    ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &before); }
+};
+
+// In this process the first lookups of the probe and of the code page table fail for want of a descriptor,
+// or some of them do; each failure is that probe's own, and once descriptors are free again every lookup is
+// made afresh: nothing that failed was kept as the answer. (Run on its own, as ctest does, it is the first
+// to look anything up here.)
+TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
+{
+    TempDir dir;
+    const char* names[] = {u8"表.odt", "a.png", u8"表.svg", "b.pdf", u8"ソ.jpg"};
+    std::vector<std::string> args{"--json"}, paths;
+    for (const char* name : names) {
+        paths.push_back(dir.Write(name, name[std::strlen(name) - 1] == 'g' ? Png(7, 5) : Bytes{}));
+        args.push_back(name);
+    }
+    QvrRun run = Qvr(dir, args); // what each shows with descriptors to spare
+    // The C library reads the list of its converters once, at the first one opened in a process, and keeps it
+    // even when it could not be read: qvr opens its own at its very start, and so does this test.
+    iconv_close(iconv_open("UTF-16LE", "UTF-8"));
+    json lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), std::size(names));
+    auto shows = [&](size_t i, const ImageInfo& info) {
+        return lines[i]["name"] == FromCp932(info.name) && lines[i]["typeName"] == FromCp932(info.typeName) &&
+               lines[i]["width"] == info.width && lines[i]["flags"] == info.flags;
+    };
+    int failed = 0;
+    for (int spare = 0; spare < 4; ++spare) {
+        for (size_t i = 0; i < std::size(names); ++i) {
+            ImageInfo info{};
+            uint32_t decoded;
+            {
+                DescriptorLimit limit(spare);
+                decoded = DecodeCp932Pair(0x83, 0x54); // サ
+                ProbeImageFile(&info, paths[i].c_str());
+            }
+            ReleaseShellIcon(info.icon);
+            EXPECT_TRUE(decoded == 0x30B5 || decoded == CP932_INVALID) << decoded;
+            EXPECT_TRUE(shows(i, info) || (info.readError != 0 && !(info.flags & INFO_SCALE_UNSUPPORTED)))
+                << spare << " " << names[i] << " " << info.readError << " " << FromCp932(info.typeName);
+            failed += (decoded == CP932_INVALID) + (info.readError != 0);
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ(DecodeCp932Pair(0x83, 0x54), 0x30B5u);
+    for (size_t i = 0; i < std::size(names); ++i) {
+        ImageInfo info{};
+        ProbeImageFile(&info, paths[i].c_str());
+        ReleaseShellIcon(info.icon);
+        EXPECT_TRUE(shows(i, info)) << names[i] << ": " << FromCp932(info.name) << ", " << FromCp932(info.typeName);
+        EXPECT_EQ(info.readError, 0u);
+    }
 }
 
 // qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?',

@@ -207,6 +207,78 @@ def check_timing(wine, qvrc, tmp, env):
     return failures
 
 
+def check_unreadable(wine, qvrc, qvr, tmp, env):
+    """Files that are there but cannot be read: one another program holds open without sharing, one the user may
+    not read (mode 000) and one below a folder that cannot be searched show placeholders, never 未サポート, with a
+    message naming the file and the system's reason and status 1, at -j 1 and -j 8 alike; a missing file stays
+    "no such file", and a file no detector opens is no failure. Permissions are tried with the capabilities that
+    let root past them dropped, from the program and the Wine server it starts; its lines and messages are then
+    those of Linux qvr run the same way."""
+    folder, failures = os.path.join(tmp, "unreadable"), []
+    png = os.path.join(tmp, "made", "a.png")
+    for name in ("held.png", "held.jpg", "held.txt", "denied.png", "denied.txt", "deny/x.png", "deny/x.txt"):
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+        shutil.copy(png if not name.endswith(".jpg") else os.path.join(tmp, "made", "a.jpg"), os.path.join(folder, name))
+    unread = {"scale": "??? × ??? Pixel", "colors": "??? 色"}
+
+    def runs(command, names):
+        """The runs at -j 1 and -j 8, which must agree; the first."""
+        try:
+            got = [subprocess.run(command + ["--json", "-j", jobs, *names], cwd=folder, env=env, capture_output=True,
+                                  timeout=120) for jobs in ("1", "8")]
+        except subprocess.TimeoutExpired as e:
+            failures.append("%s: no end in 120 s" % e.cmd)
+            return -1, [], b""
+        if (got[0].returncode, got[0].stdout, got[0].stderr) != (got[1].returncode, got[1].stdout, got[1].stderr):
+            failures.append("%s: -j 1 and -j 8 differ: %r, %r" % (names, got[0].stderr, got[1].stderr))
+        return got[0].returncode, [json.loads(line) for line in got[0].stdout.decode().splitlines()], got[0].stderr
+
+    driver = os.path.join(os.path.dirname(qvrc), "qvr_dialog_driver.exe")
+    holder = subprocess.Popen([wine, driver, qvrc, "Z:\\"], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        replies = [holder.stdout.readline()]
+        for name in ("held.png", "held.jpg"):
+            holder.stdin.write(b"hold %s\n" % ("Z:" + os.path.join(folder, name).replace("/", "\\")).encode().hex().encode())
+            holder.stdin.flush()
+            replies.append(holder.stdout.readline())
+        if [r.strip() for r in replies] != [b"ready", b"held", b"held"]:
+            return ["held files: the driver answered %r" % replies]
+        status, lines, err = runs([wine, qvrc], ["held.png", "held.jpg", "held.txt"])
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=60)
+    messages = err.decode("cp932").splitlines()
+    if (status, [m.rpartition(": ")[0] for m in messages]) != (1, ["qvrc: held.png: cannot read the file",
+                                                                   "qvrc: held.jpg: cannot read the file"]) or \
+            not all(m.rpartition(": ")[2] for m in messages):
+        failures.append("held files: exit status %d, %r" % (status, messages))
+    seen = [(l["path"], l["flags"], l["texts"]["scale"], l["texts"]["colors"]) for l in lines]
+    if seen != [("held.png", 0, *unread.values()), ("held.jpg", 0, *unread.values()), ("held.txt", 0x30, "未サポート", "未サポート")]:
+        failures.append("held files: %s" % seen)
+
+    names = ["denied.png", "denied.txt", "deny/x.png", "deny/x.txt", "gone.png", "held.png"]
+    os.chmod(os.path.join(folder, "denied.png"), 0)
+    os.chmod(os.path.join(folder, "denied.txt"), 0)
+    os.chmod(os.path.join(folder, "deny"), 0o600)  # listed, not searched
+    capless = ["setpriv", "--bounding-set=-all", "--inh-caps=-all"] if os.geteuid() == 0 else []
+    try:
+        subprocess.run([WINESERVER, "-k"], env=env, timeout=60)  # the next server starts without them too
+        status, windows, err = runs(capless + [wine, qvrc], names)
+        subprocess.run([WINESERVER, "-k"], env=env, timeout=60)
+        linux_status, linux, linux_err = runs(capless + [qvr], names)
+    finally:
+        os.chmod(os.path.join(folder, "deny"), 0o755)
+    want = b"".join(b"qvr: %s: %s\n" % (n.encode(), m) for n, m in (
+        ("denied.png", b"cannot read the file: Permission denied"), ("deny/x.png", b"cannot read the file: Permission denied"),
+        ("deny/x.txt", b"cannot read the file: Permission denied"), ("gone.png", b"no such file")))
+    if (status, err.replace(b"qvrc: ", b"qvr: ").replace(b"\r\n", b"\n")) != (1, want) or (linux_status, linux_err) != (1, want):
+        failures.append("denied files: exit status %d under Wine, %d on Linux, %r, %r" % (status, linux_status, err, linux_err))
+    if [(l["texts"]["scale"], l["texts"]["colors"]) for l in linux[:5]] != [tuple(unread.values()), ("未サポート", "未サポート"),
+                                                                           *[tuple(unread.values())] * 3]:
+        failures.append("denied files on Linux: %s" % [l["texts"] for l in linux])
+    return failures + ["denied files: " + d for d in differences(windows, linux)]
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("qvrc", "qvr", "testdata"):
@@ -282,6 +354,7 @@ def main():
         failures += check_tree(wine, qvrc, args.qvr, tmp, env)
         print("tree: %.1f s" % (time.monotonic() - started))
         failures += check_stopping(wine, qvrc, tmp, env)
+        failures += check_unreadable(wine, qvrc, args.qvr, tmp, env)
         started = time.monotonic()
         failures += check_timing(wine, qvrc, tmp, env)
         print("timing: %.1f s" % (time.monotonic() - started))

@@ -16,6 +16,7 @@ namespace {
 
 std::string g_exe, g_exeName, g_list;
 std::map<DWORD, HANDLE> g_processes;  // held from before they end, for their exit status
+std::map<std::string, HANDLE> g_held;  // files held open without sharing, by their hex path
 
 std::string Hex(const char* bytes) {
   std::string out;
@@ -98,6 +99,19 @@ std::string Close(HWND hwnd, const std::string& way) {
   return "pid " + std::to_string(pid);
 }
 
+// Opens the file (hex of its UTF-8 path) as another program may: for reading, sharing nothing, so
+// that no one else can open it until it is released.
+std::string Hold(const std::string& hex) {
+  std::string utf8;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  std::wstring path(utf8.size() + 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &path[0], static_cast<int>(path.size()));
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "err CreateFileW " + std::to_string(GetLastError());
+  g_held[hex] = file;
+  return "held";
+}
+
 void KillAll() {
   for (DWORD pid : ProgramProcesses()) {
     HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
@@ -133,6 +147,12 @@ int main(int argc, char** argv) {
       reply = known ? "exit " + std::to_string(code) : "err process unknown";
     } else if (cmd == "killall") {
       KillAll();
+    } else if (cmd == "hold") {
+      reply = Hold(arg);
+    } else if (cmd == "release") {  // every held file
+      for (auto& held : g_held) CloseHandle(held.second);
+      g_held.clear();
+      reply = "released";
     } else {
       reply = "err unknown command " + cmd;
     }

@@ -361,7 +361,28 @@ def roads(s, f):
     s.close(wins, ["ok"] * len(wins))
 
 
-CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names, "roads": roads}
+def unreadable(s, f):
+    """A PNG another program holds open without sharing cannot be read: named on the command line or dropped, its
+    window shows its name, type and size, and placeholders for what its header would say, never 未サポート."""
+    png = open(f["kanji"]["path"], "rb").read()
+    path = write(os.path.join(s.dir, "held", "held.png"), png)
+    held = dict(UNKNOWN, caption="held.png - " + PLAIN, name="held.png", size="%d Byte" % len(png))  # and a type name
+    s.cmd("hold " + win_path(path).encode("utf-8").hex())
+    try:
+        s.launch(' "%s"' % win_path(path))
+        (w,) = s.settle(1, "started with a held file")
+        expect(w, held, "started with a held file")
+        s.xdnd(w, f["bmp"]["path"])
+        s.shows(w, f["bmp"]["name"], "dropped")
+        s.xdnd(w, path)
+        expect(s.shows(w, "held.png", "dropped a held file"), held, "dropped a held file")
+        s.close([w], ["ok"])
+    finally:
+        s.cmd("release")
+
+
+CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names, "roads": roads,
+         "unreadable": unreadable}
 
 
 def main():

@@ -4,6 +4,9 @@
 #include "fake_platform.h"
 #include "test_files.h"
 
+#include <cerrno>
+#include <tuple>
+
 namespace {
 
 const uint32_t UNSUPPORTED = INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED, MISSING = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
@@ -42,6 +45,44 @@ TEST(Driver, RecordStates)
         EXPECT_EQ(ProbeImageFile(&info, dir.Write(row.name, row.bytes).c_str()), row.result);
         EXPECT_EQ(memcmp(&info, &expected, sizeof info), 0) << info.flags << " " << info.name << " " << info.typeName;
         EXPECT_EQ(g_fake.opens, strstr(row.name, ".txt") ? 0 : 1);
+        EXPECT_EQ(g_fake.probes, 0);
+    }
+}
+
+// A file that is there but cannot be looked up or read has no format: its error goes into the
+// record, the first one of the probe, and dimensions and colours show placeholders, never
+// "unsupported". Only a detector whose name matches opens the file, so only its failure counts.
+TEST(Driver, AFailedReadIsAFailureNotAnUnsupportedFormat)
+{
+    const Bytes jpeg = Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0}, Bytes(9, 0), {0xFF, 0xE1, 0xFF, 0xFF},
+                            Bytes(0xFFFD, 0x11), {0xFF, 0xC0, 0, 17, 8, 0, 30, 0, 40, 3}});
+    const struct { const char* name; uint32_t shellError, findError, openError; uint64_t failReadsFrom; int result;
+                   uint32_t error, flags; } rows[] = {
+        {"a.png", 0, 0, EACCES, UINT64_MAX, 0, EACCES, 0},           // mode 000, a file held without sharing
+        {"a.png", 0, 0, 0, 0, 0, EIO, 0},                             // the first read fails
+        {"a.jpg", 0, 0, 0, 0x8000, 0, EIO, 0},                        // the walk fails midway
+        {"a.jpg", 0, 0, 0, 0x10100, 1, 0, 0},                         // ... beyond what it reads: 40 x 30
+        {"a.txt", 0, 0, EACCES, UINT64_MAX, 0, 0, UNSUPPORTED},       // never opened: no failure
+        {"a.bmp", EMFILE, 0, EMFILE, UINT64_MAX, 0, EMFILE, INFO_DEFAULT_ICON},
+        {"a.txt", EMFILE, 0, 0, UINT64_MAX, 0, EMFILE, INFO_DEFAULT_ICON},
+        {"a.gif", 0, EACCES, EACCES, UINT64_MAX, 0, EACCES, MISSING}, // below a folder that cannot be searched
+        {"a.mng", EMFILE, ENOMEM, EACCES, UINT64_MAX, 0, ENOMEM, INFO_DEFAULT_ICON | MISSING}, // the search's own
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.error));
+        g_fake = {row.shellError == 0, row.findError == 0, 777};
+        g_fake.shellError = row.shellError;
+        g_fake.findError = row.findError;
+        g_fake.openError = row.openError;
+        g_fake.failReadsFrom = row.failReadsFrom;
+        ImageInfo info;
+        memset(&info, 0x5A, sizeof info);
+        EXPECT_EQ(ProbeImageFile(&info, dir.Write(row.name, strstr(row.name, ".jpg") ? jpeg : Png(40, 30)).c_str()), row.result);
+        EXPECT_EQ(info.readError, row.error);
+        EXPECT_EQ(info.flags, row.flags);
+        EXPECT_EQ(std::tie(info.width, info.height, info.depth),
+                  row.result ? std::make_tuple(40, 30, 24u) : std::make_tuple(0, 0, 0u));
         EXPECT_EQ(g_fake.probes, 0);
     }
 }
