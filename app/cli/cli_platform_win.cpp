@@ -91,8 +91,11 @@ bool SortsBefore(const std::string& a, const std::string& b)
 
 void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisitor visit, void* context)
 {
+    // The ? of a \\?\ prefix is no wildcard (ASCII: as many bytes as units).
     std::wstring pattern;
-    if (!exact || !ToWide(argument, &pattern) || !HasWildcard(pattern.c_str())) {
+    bool wide = exact && ToWide(argument, &pattern);
+    size_t prefix = wide ? ExactPrefixLength(pattern.c_str()) : 0;
+    if (!wide || !HasWildcard(pattern.c_str() + prefix)) {
         visit(context, argument, exact, false);
         return;
     }
@@ -102,7 +105,9 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
     size_t folderLength = FolderPartLength(argument);
     std::vector<std::string> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = std::memchr(argument, '*', folderLength) || std::memchr(argument, '?', folderLength)
+    const char* folder = argument + prefix;
+    size_t searched = folderLength - prefix;
+    HANDLE search = std::memchr(folder, '*', searched) || std::memchr(folder, '?', searched)
                         ? INVALID_HANDLE_VALUE
                         : FindFirstFileW(pattern.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -126,11 +131,35 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
     }
 }
 
+namespace {
+
+// The exact form of a listed name that the system would trim (x.png. beside x.png): the folder part
+// as typed, made full as the system makes it, then the name as listed. Empty when none is needed
+// or it cannot be made; a path in the exact form already is probed as it is.
+std::wstring ExactFormOf(const std::wstring& widePath)
+{
+    const wchar_t* path = widePath.c_str();
+    size_t folderLength = FolderPartLengthOf(path);
+    if (ExactPrefixLength(path) || !TrimmedWhenOpened(path, folderLength))
+        return std::wstring();
+    std::wstring folder = folderLength ? widePath.substr(0, folderLength) : L".";
+    std::wstring full(WIDE_PATH_SIZE, L'\0'), exact(WIDE_PATH_SIZE, L'\0');
+    DWORD length = GetFullPathNameW(folder.c_str(), WIDE_PATH_SIZE, &full[0], nullptr);
+    if (length == 0 || length >= WIDE_PATH_SIZE ||
+        !MakeExactPath(full.c_str(), path + folderLength, &exact[0], exact.size()))
+        return std::wstring();
+    exact.resize(wcslen(exact.c_str()) + 1);
+    return exact;
+}
+
+} // namespace
+
 int ProbeCliPath(ImageInfo* info, const CliItem* item)
 {
-    // Both forms live on the heap, sized to the path: several threads probe at once.
+    // Both forms live on the heap, sized to the path: several threads probe at once. A listed name
+    // is shown as listed and reached through its exact form; a typed one as the system opens it.
     const char* path = item->path.c_str();
-    std::wstring widePath;
+    std::wstring widePath, exact;
     std::vector<char> shown;
     if (ToWide(path, &widePath))
         shown.resize(2 * widePath.size());
@@ -138,7 +167,9 @@ int ProbeCliPath(ImageInfo* info, const CliItem* item)
         BuildMissingFileRecord(info);
         return 0;
     }
-    return ProbeWideFile(info, shown.data(), widePath.c_str());
+    if (item->listed)
+        exact = ExactFormOf(widePath);
+    return ProbeWideFile(info, shown.data(), exact.empty() ? widePath.c_str() : exact.c_str());
 }
 
 int LimitCliProbers(int jobs)
