@@ -213,6 +213,13 @@ bool IsCliTerminal(FILE* stream)
     return isatty(fileno(stream)) == 1;
 }
 
+void SetCliOutputEncoding(FILE*, int) {} // a terminal takes the bytes as they are
+
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count)
+{
+    return std::fwrite(bytes, 1, count, stream);
+}
+
 uint64_t CliThreadWaits()
 {
     rusage usage;

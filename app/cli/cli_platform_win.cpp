@@ -1,9 +1,9 @@
 // qvrc.exe's platform: arguments from the Unicode command line, carried in UTF-8 so that every
 // name reaches the file system exactly as given; patterns expanded here as Windows command-line
-// tools do; code page 932 on the console.
+// tools do; code page 932 text, given to a console as the characters themselves.
 #include "cli_platform.h"
 #include "cli_text.h"
-#include "device_names.h" // HasWildcard
+#include "device_names.h"
 #include "wide_path_win.h"
 
 #include <windows.h>
@@ -389,6 +389,43 @@ bool IsCliTerminal(FILE* stream)
     // A console only: _isatty also says yes for NUL and every other character device.
     DWORD mode = 0;
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+namespace {
+
+// How the bytes for standard output and error are encoded. Only the thread that submits writes.
+int g_outputEncodings[2] = {TEXT_CP932, TEXT_CP932};
+
+} // namespace
+
+void SetCliOutputEncoding(FILE* stream, int encoding)
+{
+    g_outputEncodings[stream == stderr] = encoding;
+}
+
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count)
+{
+    // Every write holds whole characters: a TextOutput writes each put whole.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if ((stream != stdout && stream != stderr) || !GetConsoleMode(handle, &mode) || count == 0)
+        return std::fwrite(bytes, 1, count, stream);
+    std::fflush(stream); // what the C runtime holds for the console goes first
+    UINT codePage = g_outputEncodings[stream == stderr] == TEXT_CP932 ? 932 : CP_UTF8;
+    int length = static_cast<int>(count);
+    int units = MultiByteToWideChar(codePage, 0, bytes, length, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes, length, &wide[0], units);
+    for (size_t done = 0; done < wide.size();) {
+        // In pieces: a console takes only so much at once.
+        DWORD written = 0, ask = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+        if (!WriteConsoleW(handle, wide.data() + done, ask, &written, nullptr) || written == 0) {
+            errno = EIO;
+            return 0;
+        }
+        done += written;
+    }
+    return count;
 }
 
 uint64_t CliMicroseconds()

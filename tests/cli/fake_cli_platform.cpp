@@ -98,6 +98,7 @@ void WatchCliInterrupts() {}
 bool CliInterrupted() { return g_fakeInterrupted; }
 bool IsCliOutputGone(int) { return false; }
 bool IsCliTerminal(FILE*) { return false; }
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count) { return fwrite(bytes, 1, count, stream); }
 
 uint64_t CliThreadWaits()
 {
