@@ -21,8 +21,10 @@ const char g_cliProgramName[] = "qvrc";
 const char g_cliUsagePaths[] =
     "\n"
     "A PATH holding * or ? stands for every file of its folder whose name matches\n"
-    "(letters in either case; with -r every matching folder too), in name order;\n"
-    "a pattern that matches nothing is reported as a missing file.\n";
+    "(letters in either case; with -r every matching folder too), in name order,\n"
+    "each read by its name as listed, dots or blanks at its end included; a\n"
+    "pattern that matches nothing is reported as a missing file. A PATH ending in\n"
+    "\\ names the folder before it (C:\\ the drive's root).\n";
 const int g_cliNameEncoding = TEXT_UTF8;
 const int g_cliTerminalEncoding = TEXT_CP932;
 
