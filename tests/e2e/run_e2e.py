@@ -391,9 +391,14 @@ def make_dots(d):
             "dir./in.png": listed(paths["dir./in.png"], "33 Byte", "65 × 17 Pixel", "256 色")}
 
 
-def shown_by_name(wins):
-    """The windows by the name each shows (the order of their processes can wrap with the pids)."""
-    return {w["name"]: w for w in wins}
+def settle_by_name(s, wants, what, ignore=()):
+    """Waits for a window per entry of `wants`, each showing its file (fields named in `ignore` aside); finds
+    them by the name shown, as the order of their processes can wrap with the pids. Returns them by name."""
+    wins = {w["name"]: w for w in s.settle(len(wants), what)}
+    for want in wants:
+        check(want["name"] in wins, "%s: no window shows %r, only %s" % (what, want["name"], list(wins)))
+        expect(wins[want["name"]], dict(want, **{k: wins[want["name"]][k] for k in ignore}), what)
+    return wins
 
 
 def listed_names(s, f):
@@ -406,10 +411,7 @@ def listed_names(s, f):
     order = ["x.png.", "y.png ", "dir./in.png", "tail.png."]
     s.dropfiles(w, *[dots[k]["path"] for k in order])
     s.shows(w, "x.png.", "dropped x.png.")
-    wins = shown_by_name(s.settle(len(order), "dropped the dots and blanks"))
-    for k in order:
-        check(dots[k]["name"] in wins, "dropped %r: no window shows it, only %s" % (k, list(wins)))
-        expect(wins[dots[k]["name"]], dots[k], "dropped %r" % k)
+    wins = settle_by_name(s, [dots[k] for k in order], "dropped the dots and blanks")
     s.dropfiles(wins["x.png."], dots["dir./in.png"]["path"])
     expect(s.shows(wins["x.png."], "in.png", "dropped dir./in.png"), dots["dir./in.png"], "dropped dir./in.png first")
     s.close(list(wins.values()), ["ok"] * len(wins))
@@ -421,11 +423,8 @@ def trailing_separators(s, f):
     as written), C:\\windows\\ plain, and a folder quoted."""
     tail = ' C:\\ C:\\windows\\ "%s\\"' % win_path(os.path.dirname(f["photo_plain"]["path"]))
     s.launch(tail)
-    wins = shown_by_name(s.settle(3, "command line %r" % tail))
-    for name in ("C:", "windows", "photos"):
-        check(name in wins, "command line %r: no window shows %s, only %s" % (tail, name, list(wins)))
-        expect(wins[name], dict(caption=name + " - " + PLAIN, name=name, size="0 Byte", scale=NO, colors=NO),
-               "command line %r" % tail)
+    wins = settle_by_name(s, [dict(caption=name + " - " + PLAIN, name=name, size="0 Byte", scale=NO, colors=NO)
+                              for name in ("C:", "windows", "photos")], "command line %r" % tail)
     s.close(list(wins.values()), ["ok"] * len(wins))
 
 
@@ -440,12 +439,9 @@ def short_form(s, f):
     tail = ' "%s"' % win_path(png["path"])
     check(len(tail.encode()) >= 262, "the long path is too short")
     s.launch(tail)
-    (w,) = s.settle(1, "a quoted path of %d bytes" % (len(tail) - 3))
-    expect(w, dict(png, type=w["type"]), "a quoted path of %d bytes" % (len(tail) - 3))
+    (w,) = settle_by_name(s, [png], "a quoted path of %d bytes" % (len(tail) - 3), ["type"]).values()
     s.dropfiles(w, png["path"], dots["x.png."]["path"])
-    wins = shown_by_name(s.settle(2, "dropped into a long folder"))
-    check("x.png." in wins, "dropped x.png. into a long folder: no window shows it, only %s" % list(wins))
-    expect(wins["x.png."], dict(dots["x.png."], type=wins["x.png."]["type"]), "dropped x.png. into a long folder")
+    wins = settle_by_name(s, [png, dots["x.png."]], "dropped into a long folder", ["type"])
     s.close(list(wins.values()), ["ok"] * len(wins))
 
 
