@@ -1,6 +1,5 @@
 #include "panel_texts.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "cp932_text.h"
@@ -69,9 +68,16 @@ void FormatSize(const ImageInfo* info, char* size)
     }
     uint64_t bytes = uint64_t{info->fileSizeHigh} << 32 | info->fileSize;
     if (bytes < 1024) {
-        char count[24];
-        std::snprintf(count, sizeof count, "%lu", static_cast<unsigned long>(bytes));
-        JoinText(size, count, " Byte");
+        // Four digits at most, written here: the C library's formatting would add some 16 KiB to
+        // the Windows program.
+        char count[8];
+        char* digits = count + sizeof count - 1;
+        *digits = '\0';
+        do {
+            *--digits = static_cast<char>('0' + bytes % 10);
+            bytes /= 10;
+        } while (bytes != 0);
+        JoinText(size, digits, " Byte");
         return;
     }
     // Both scales are powers of two, so below 2^53 bytes the products are exact and only the

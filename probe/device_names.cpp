@@ -41,6 +41,15 @@ size_t TrimmedLength(const wchar_t* name, size_t length, bool dots)
     return length;
 }
 
+// The share after the host at `host` is the pipe or mailslot share.
+bool NamesPipeShare(const wchar_t* host)
+{
+    const wchar_t* share = host + wcscspn(host, L"\\/");
+    share += wcsspn(share, L"\\/");
+    size_t length = TrimmedLength(share, wcscspn(share, L"\\/"), true);
+    return length > 0 && (SpellsName(share, length, "PIPE") || SpellsName(share, length, "MAILSLOT"));
+}
+
 bool IsDeviceDigit(wchar_t c)
 {
     return (c >= L'0' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;
@@ -74,11 +83,7 @@ bool InPipeShare(const wchar_t* path)
     // \\host\share: the share is the component after the host. Runs of slashes count as one.
     if (!IsSlash(path[0]) || !IsSlash(path[1]))
         return false;
-    const wchar_t* share = path + wcsspn(path, L"\\/");
-    share += wcscspn(share, L"\\/");
-    share += wcsspn(share, L"\\/");
-    size_t length = TrimmedLength(share, wcscspn(share, L"\\/"), true);
-    return length > 0 && (SpellsName(share, length, "PIPE") || SpellsName(share, length, "MAILSLOT"));
+    return NamesPipeShare(path + wcsspn(path, L"\\/"));
 }
 
 bool HasWildcard(const wchar_t* path)
@@ -105,4 +110,78 @@ bool ReachedName(const char* path, const wchar_t* widePath, char* reached, size_
     wmemcpy(reachedWide, widePath, wideLength - dropped);
     reachedWide[wideLength - dropped] = L'\0';
     return true;
+}
+
+size_t ExactPrefixLength(const wchar_t* path)
+{
+    // Only backslashes make the prefix: //?/ is normalised like \\.\.
+    if (wcsncmp(path, L"\\\\?\\", 4) != 0)
+        return 0;
+    const wchar_t* p = path + 4;
+    if (p[0] != L'\0' && p[1] == L':' && p[2] == L'\\')
+        return 4;
+    bool unc = SpellsName(p, 3, "UNC") && p[3] == L'\\' && p[4] != L'\0' && p[4] != L'\\';
+    return unc ? 8 : 0;
+}
+
+bool RefusesOpening(const wchar_t* path)
+{
+    size_t prefix = ExactPrefixLength(path);
+    return NamesDosDevice(path) || (prefix == 0 && InDeviceNamespace(path)) || InPipeShare(path) ||
+           (prefix == 8 && NamesPipeShare(path + prefix)) || HasWildcard(path + prefix);
+}
+
+bool TrimmedWhenOpened(const wchar_t* path, size_t from)
+{
+    size_t length = wcslen(path);
+    for (size_t i = from; i < length; ++i) {
+        bool ends = i + 1 == length || IsSlash(path[i + 1]);
+        if (ends && (path[i] == L'.' || path[i] == L' '))
+            return true;
+    }
+    return false;
+}
+
+bool MakeExactPath(const wchar_t* folder, const wchar_t* rest, wchar_t* exact, size_t size)
+{
+    const wchar_t* prefix = L"\\\\?\\";
+    if (folder[0] != L'\0' && folder[1] == L':' && folder[2] == L'\\') {
+        // a drive path as it is
+    } else if (folder[0] == L'\\' && folder[1] == L'\\' && !InDeviceNamespace(folder)) {
+        prefix = L"\\\\?\\UNC";
+        ++folder; // \\server\share becomes UNC\server\share
+    } else {
+        return false;
+    }
+    size_t folderLength = wcslen(folder), restLength = wcslen(rest);
+    bool separate = restLength > 0 && folder[folderLength - 1] != L'\\';
+    size_t length = wcslen(prefix) + folderLength + separate + restLength;
+    if (length >= size)
+        return false;
+    wcscpy(exact, prefix);
+    wcscat(exact, folder);
+    wcscat(exact, separate ? L"\\" : L"");
+    wcscat(exact, rest);
+    return true;
+}
+
+size_t FolderPartLengthOf(const wchar_t* path)
+{
+    return static_cast<size_t>(LastComponent(path) - path);
+}
+
+size_t RootLength(const wchar_t* path)
+{
+    size_t prefix = ExactPrefixLength(path);
+    const wchar_t* p = path + prefix;
+    if (prefix == 8 || (prefix == 0 && IsSlash(p[0]) && IsSlash(p[1]))) {
+        p += wcsspn(p, L"\\/"); // the server...
+        p += wcscspn(p, L"\\/");
+        if (*p != L'\0') { // ... and its share
+            ++p;
+            p += wcscspn(p, L"\\/");
+        }
+        return static_cast<size_t>(p - path);
+    }
+    return p[0] != L'\0' && p[1] == L':' ? prefix + 2 : 0;
 }

@@ -1,6 +1,7 @@
 // What a Windows path must not be opened as: a DOS device, a path in a device namespace, a pipe
-// or mailslot share, or a pattern; and the name a path reaches when it is opened. The checks read the path's Unicode form, the one that reaches
-// the file system (UTF-16 on Windows). Portable, so they are checked natively.
+// or mailslot share, or a pattern; the name a path reaches when it is opened, and the \\?\ form
+// that reaches a listed name exactly. The checks read the path's Unicode form, the one that
+// reaches the file system (UTF-16 on Windows). Portable, so they are checked natively.
 #pragma once
 
 #include <cstddef>
@@ -31,3 +32,30 @@ bool HasWildcard(const wchar_t* path);
 // device namespace (one under \\?\ is taken as it is).
 bool ReachedName(const char* path, const wchar_t* widePath, char* reached, size_t size, wchar_t* reachedWide,
                  size_t wideSize);
+
+// The length of the \\?\ prefix when `path` is a drive or share path in that form (\\?\C:\...: 4,
+// \\?\UNC\server\...: 8), else 0. The system takes such a path exactly as written: nothing is
+// trimmed, no DOS device is named, and the ? of the prefix is no wildcard.
+size_t ExactPrefixLength(const wchar_t* path);
+
+// True when the file at `path` must not be opened: a DOS device, a path in a device namespace
+// (but for the exact form of a drive or share path), in a pipe or mailslot share (that form of
+// it too), or a pattern.
+bool RefusesOpening(const wchar_t* path);
+
+// True when the system, opening `path` as it is, may change one of its components from index
+// `from` on: it drops the dots and blanks that end the last component and a dot that ends a
+// folder's. A blank that ends a folder's counts too: the exact form reaches it either way.
+bool TrimmedWhenOpened(const wchar_t* path, size_t from);
+
+// Writes the exact form of `folder` (a full path, as GetFullPathNameW gives it) followed by the
+// listed name `rest` into `exact` (`size` units): \\?\C:\folder\rest, \\?\UNC\server\share\rest.
+// False when `folder` is neither a drive nor a share path, or the result does not fit.
+bool MakeExactPath(const wchar_t* folder, const wchar_t* rest, wchar_t* exact, size_t size);
+
+// The length of the folder part of `path`: up to and including its last slash or drive colon.
+size_t FolderPartLengthOf(const wchar_t* path);
+
+// The length of the drive or share root that `path` begins with, without a separator after it:
+// "C:\x" 2, "\\server\share\x" 14, "\\?\C:\" 6, "\\?\UNC\server\share" 20; 0 for a path without one.
+size_t RootLength(const wchar_t* path);

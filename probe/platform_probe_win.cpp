@@ -144,8 +144,12 @@ int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFOR
     const wchar_t* widePath = WidePathOf(path, scratch);
     SHFILEINFOW shellInfo;
     ZeroMemory(&shellInfo, sizeof shellInfo);
-    if (widePath[0] == L'\0' || !SHGetFileInfoW(widePath, FILE_ATTRIBUTE_NORMAL, &shellInfo, sizeof shellInfo,
-                                                SHGFI_ICON | SHGFI_TYPENAME))
+    // The shell takes no \\?\ path: for an exact name it answers from the attributes and the name.
+    size_t prefix = ExactPrefixLength(widePath);
+    DWORD attributes = prefix ? GetFileAttributesW(widePath) : FILE_ATTRIBUTE_NORMAL;
+    UINT flags = SHGFI_ICON | SHGFI_TYPENAME | (prefix ? SHGFI_USEFILEATTRIBUTES : 0);
+    if (widePath[0] == L'\0' || attributes == INVALID_FILE_ATTRIBUTES ||
+        !SHGetFileInfoW(widePath + prefix, attributes, &shellInfo, sizeof shellInfo, flags))
         return 0;
     *icon = shellInfo.hIcon;
     shellInfo.szTypeName[ARRAYSIZE(shellInfo.szTypeName) - 1] = L'\0';
@@ -153,13 +157,54 @@ int QueryShellFileInfo(const ProbePath* path, void** icon, char typeName[PLATFOR
     return 1;
 }
 
+namespace {
+
+int ShowFoundEntry(WIN32_FIND_DATAW* found, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size)
+{
+    found->cFileName[ARRAYSIZE(found->cFileName) - 1] = L'\0';
+    ShowWideText(found->cFileName, foundName, PLATFORM_TEXT_SIZE);
+    *size = static_cast<uint64_t>(found->nFileSizeHigh) << 32 | found->nFileSizeLow;
+    return 1;
+}
+
+// "C:\", "C:\Windows\", "d\sub\" name the folder before the separators, which the search takes
+// only without them. A root is no entry of any folder: it is named as written ("C:"), size 0.
+__attribute__((noinline)) int FindFolderEntry(const wchar_t* widePath, size_t length, char foundName[PLATFORM_TEXT_SIZE],
+                                              uint64_t* size)
+{
+    DWORD attributes = GetFileAttributesW(widePath);
+    while (length > 0 && (widePath[length - 1] == L'\\' || widePath[length - 1] == L'/'))
+        --length;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || length == 0 ||
+        length >= WIDE_PATH_SIZE)
+        return 0;
+    wchar_t folder[WIDE_PATH_SIZE];
+    wmemcpy(folder, widePath, length);
+    folder[length] = L'\0';
+    if (length <= RootLength(folder)) {
+        *size = 0;
+        return ShowWideText(folder + ExactPrefixLength(folder), foundName, PLATFORM_TEXT_SIZE);
+    }
+    WIN32_FIND_DATAW findData;
+    HANDLE search = FindFirstFileW(folder, &findData);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    return (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ShowFoundEntry(&findData, foundName, size);
+}
+
+} // namespace
+
 int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size, uint32_t* error)
 {
     // One path names one file: a pattern is not searched, lest its first match stand in for it.
     wchar_t scratch[NARROW_PATH_SIZE];
     const wchar_t* widePath = WidePathOf(path, scratch);
-    if (HasWildcard(widePath))
+    if (HasWildcard(widePath + ExactPrefixLength(widePath)))
         return 0;
+    size_t length = wcslen(widePath);
+    if (length > 0 && (widePath[length - 1] == L'\\' || widePath[length - 1] == L'/'))
+        return FindFolderEntry(widePath, length, foundName, size);
     WIN32_FIND_DATAW findData;
     HANDLE search = FindFirstFileW(widePath, &findData);
     if (search == INVALID_HANDLE_VALUE) {
@@ -167,10 +212,7 @@ int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uin
         return 0;
     }
     FindClose(search);
-    findData.cFileName[ARRAYSIZE(findData.cFileName) - 1] = L'\0';
-    ShowWideText(findData.cFileName, foundName, PLATFORM_TEXT_SIZE);
-    *size = static_cast<uint64_t>(findData.nFileSizeHigh) << 32 | findData.nFileSizeLow;
-    return 1;
+    return ShowFoundEntry(&findData, foundName, size);
 }
 
 // Every query opens the path by itself: what is read is checked on the open handle.
@@ -187,7 +229,7 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
     // handle.
     wchar_t scratch[NARROW_PATH_SIZE];
     const wchar_t* widePath = WidePathOf(path, scratch);
-    if (NamesDosDevice(widePath) || InDeviceNamespace(widePath) || InPipeShare(widePath) || HasWildcard(widePath))
+    if (RefusesOpening(widePath))
         return 0;
     HANDLE handle = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -201,7 +201,7 @@ void EraseProgress(Progress* progress)
     if (progress->width == 0)
         return;
     std::string blank = "\r" + std::string(progress->width, ' ') + "\r";
-    std::fwrite(blank.data(), 1, blank.size(), stderr);
+    WriteCliOutput(stderr, blank.data(), blank.size());
     std::fflush(stderr);
     progress->width = 0;
 }
@@ -262,7 +262,7 @@ void DrawProgress(CliRun* run)
     if (width < progress->width) // cover what is left of a longer line
         line.append(progress->width - width, ' ');
     progress->width = std::max(width, progress->width);
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteCliOutput(stderr, line.data(), line.size());
     std::fflush(stderr);
 }
 
@@ -285,7 +285,7 @@ bool PrintResult(void* context, const CliResult* result)
     if (!result->err.empty()) {
         EraseProgress(&run->progress);
         FlushOutput(run->out);
-        std::fwrite(result->err.data(), 1, result->err.size(), stderr);
+        WriteCliOutput(stderr, result->err.data(), result->err.size());
         std::fflush(stderr);
     }
     if (result->failed)
@@ -390,6 +390,7 @@ int main(int argc, char** argv)
         ReadCliArgument(&options, GetCliArgument(i, scratch, &exact));
     }
     FinishCliOptions(&options);
+    SetCliOutputEncoding(stdout, options.json ? TEXT_UTF8 : g_cliTerminalEncoding);
 
     std::vector<char> outputBytes(OUTPUT_SIZE);
     TextOutput out = {outputBytes.data(), outputBytes.size(), 0, stdout, false, 0, nullptr, nullptr};

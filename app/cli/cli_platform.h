@@ -150,6 +150,12 @@ bool IsCliOutputGone(int error); // a failed write's errno says the reader went 
 [[noreturn]] void OnCliOutOfMemory();
 bool IsCliTerminal(FILE* stream);
 size_t CliTerminalColumns(FILE* stream); // the width of the terminal `stream` writes to; 0: unknown
+// Standard output and error: how the bytes written to `stream` are encoded from now on
+// (g_cliTerminalEncoding until said otherwise; standard output holds UTF-8 with --json), and the
+// write itself, as fwrite. A Windows console is given the characters through the system's Unicode
+// calls, so that they read right whatever its code page; a file or pipe gets the bytes.
+void SetCliOutputEncoding(FILE* stream, int encoding);
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count);
 uint64_t CliMicroseconds(); // a clock that only moves forward
 uint64_t CurrentCliThread(); // a number for the calling thread, unique while it runs
 // How often the calling thread has had to wait so far (for a device or a lock); a batch starts

@@ -331,6 +331,13 @@ size_t CliTerminalColumns(FILE* stream)
     return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
+void SetCliOutputEncoding(FILE*, int) {} // a terminal takes the bytes as they are
+
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count)
+{
+    return std::fwrite(bytes, 1, count, stream);
+}
+
 uint64_t CliThreadWaits()
 {
     rusage usage;

@@ -1,10 +1,10 @@
 // qvrc.exe's platform: arguments from the Unicode command line, carried in UTF-8 so that every
 // name reaches the file system exactly as given; patterns expanded here as Windows command-line
-// tools do; code page 932 on the console.
+// tools do; code page 932 text, given to a console as the characters themselves.
 #include "cli_platform.h"
 #include "cli_text.h"
 #include "cli_walk.h" // WalksCliReparsePoint
-#include "device_names.h" // HasWildcard
+#include "device_names.h"
 #include "wide_path_win.h"
 
 #include <windows.h>
@@ -23,8 +23,10 @@ const char g_cliProgramName[] = "qvrc";
 const char g_cliUsagePaths[] =
     "\n"
     "A PATH holding * or ? stands for every file of its folder whose name matches\n"
-    "(letters in either case; with -r every matching folder too), in name order;\n"
-    "a pattern that matches nothing is reported as a missing file.\n";
+    "(letters in either case; with -r every matching folder too), in name order,\n"
+    "each read by its name as listed, dots or blanks at its end included; a\n"
+    "pattern that matches nothing is reported as a missing file. A PATH ending in\n"
+    "\\ names the folder before it (C:\\ the drive's root).\n";
 const int g_cliNameEncoding = TEXT_UTF8;
 const int g_cliTerminalEncoding = TEXT_CP932;
 
@@ -94,8 +96,11 @@ bool SortsBefore(const std::string& a, const std::string& b)
 
 void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisitor visit, void* context)
 {
+    // The ? of a \\?\ prefix is no wildcard (ASCII: as many bytes as units).
     std::wstring pattern;
-    if (!exact || !ToWide(argument, &pattern) || !HasWildcard(pattern.c_str())) {
+    bool wide = exact && ToWide(argument, &pattern);
+    size_t prefix = wide ? ExactPrefixLength(pattern.c_str()) : 0;
+    if (!wide || !HasWildcard(pattern.c_str() + prefix)) {
         visit(context, argument, exact, false);
         return;
     }
@@ -105,7 +110,9 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
     size_t folderLength = FolderPartLength(argument);
     std::vector<std::string> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = std::memchr(argument, '*', folderLength) || std::memchr(argument, '?', folderLength)
+    const char* folder = argument + prefix;
+    size_t searched = folderLength - prefix;
+    HANDLE search = std::memchr(folder, '*', searched) || std::memchr(folder, '?', searched)
                         ? INVALID_HANDLE_VALUE
                         : FindFirstFileW(pattern.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -129,11 +136,35 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
     }
 }
 
+namespace {
+
+// The exact form of a listed name that the system would trim (x.png. beside x.png): the folder part
+// as typed, made full as the system makes it, then the name as listed. Empty when none is needed
+// or it cannot be made; a path in the exact form already is probed as it is.
+std::wstring ExactFormOf(const std::wstring& widePath)
+{
+    const wchar_t* path = widePath.c_str();
+    size_t folderLength = FolderPartLengthOf(path);
+    if (ExactPrefixLength(path) || !TrimmedWhenOpened(path, folderLength))
+        return std::wstring();
+    std::wstring folder = folderLength ? widePath.substr(0, folderLength) : L".";
+    std::wstring full(WIDE_PATH_SIZE, L'\0'), exact(WIDE_PATH_SIZE, L'\0');
+    DWORD length = GetFullPathNameW(folder.c_str(), WIDE_PATH_SIZE, &full[0], nullptr);
+    if (length == 0 || length >= WIDE_PATH_SIZE ||
+        !MakeExactPath(full.c_str(), path + folderLength, &exact[0], exact.size()))
+        return std::wstring();
+    exact.resize(wcslen(exact.c_str()) + 1);
+    return exact;
+}
+
+} // namespace
+
 int ProbeCliPath(ImageInfo* info, const CliItem* item)
 {
-    // Both forms live on the heap, sized to the path: several threads probe at once.
+    // Both forms live on the heap, sized to the path: several threads probe at once. A listed name
+    // is shown as listed and reached through its exact form; a typed one as the system opens it.
     const char* path = item->path.c_str();
-    std::wstring widePath;
+    std::wstring widePath, exact;
     std::vector<char> shown;
     if (ToWide(path, &widePath))
         shown.resize(2 * widePath.size());
@@ -141,7 +172,9 @@ int ProbeCliPath(ImageInfo* info, const CliItem* item)
         BuildMissingFileRecord(info);
         return 0;
     }
-    return ProbeWideFile(info, shown.data(), widePath.c_str());
+    if (item->listed)
+        exact = ExactFormOf(widePath);
+    return ProbeWideFile(info, shown.data(), exact.empty() ? widePath.c_str() : exact.c_str());
 }
 
 int LimitCliProbers(int jobs)
@@ -471,6 +504,43 @@ size_t CliTerminalColumns(FILE* stream)
     if (!GetConsoleScreenBufferInfo(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &screen))
         return 0;
     return static_cast<size_t>(screen.srWindow.Right - screen.srWindow.Left + 1);
+}
+
+namespace {
+
+// How the bytes for standard output and error are encoded. Only the thread that submits writes.
+int g_outputEncodings[2] = {TEXT_CP932, TEXT_CP932};
+
+} // namespace
+
+void SetCliOutputEncoding(FILE* stream, int encoding)
+{
+    g_outputEncodings[stream == stderr] = encoding;
+}
+
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count)
+{
+    // Every write holds whole characters: a TextOutput writes each put whole.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if ((stream != stdout && stream != stderr) || !GetConsoleMode(handle, &mode) || count == 0)
+        return std::fwrite(bytes, 1, count, stream);
+    std::fflush(stream); // what the C runtime holds for the console goes first
+    UINT codePage = g_outputEncodings[stream == stderr] == TEXT_CP932 ? 932 : CP_UTF8;
+    int length = static_cast<int>(count);
+    int units = MultiByteToWideChar(codePage, 0, bytes, length, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes, length, &wide[0], units);
+    for (size_t done = 0; done < wide.size();) {
+        // In pieces: a console takes only so much at once.
+        DWORD written = 0, ask = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+        if (!WriteConsoleW(handle, wide.data() + done, ask, &written, nullptr) || written == 0) {
+            errno = EIO;
+            return 0;
+        }
+        done += written;
+    }
+    return count;
 }
 
 uint64_t CliMicroseconds()

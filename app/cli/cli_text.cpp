@@ -1,5 +1,6 @@
 #include "cli_text.h"
 
+#include "cli_platform.h"
 #include "cp932_text.h"
 
 #include <cerrno>
@@ -12,7 +13,7 @@ void Drain(TextOutput* out, const char* bytes, size_t count)
     if (!out->stream) {
         if (out->keep)
             out->keep(out->keeper, bytes, count);
-    } else if (!out->failed && std::fwrite(bytes, 1, count, out->stream) != count) {
+    } else if (!out->failed && WriteCliOutput(out->stream, bytes, count) != count) {
         out->failed = true;
         out->error = errno;
     }

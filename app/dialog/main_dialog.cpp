@@ -6,6 +6,7 @@
 
 #include "app_win.h"
 #include "command_line.h"
+#include "device_names.h"
 #include "image_info.h"
 #include "no_file_record.h"
 #include "show_image_info.h"
@@ -20,6 +21,8 @@ enum {
     DROP_FURTHER_PATH_SIZE = DROP_PATH_SIZE - 2,
     // Each byte of a dropped path's code page 932 form stands for at most two UTF-16 units.
     DROP_WIDE_PATH_SIZE = 2 * DROP_PATH_SIZE,
+    // ... and its exact form has up to eight more: \\?\UNC\ for \\.
+    DROP_EXACT_PATH_SIZE = DROP_WIDE_PATH_SIZE + 8,
 };
 
 INT_PTR OnInitDialog(HWND hwnd)
@@ -59,15 +62,24 @@ int QueryWholeDroppedPath(HDROP drop, UINT index, wchar_t widePath[DROP_WIDE_PAT
     return ShowWideText(widePath, path, capacity);
 }
 
+// A dropped path is the system's own listing of the file. Where the system would trim it when
+// opening it (x.png. beside x.png, a folder dir.), its exact form reaches the file listed.
+const wchar_t* ExactDroppedPath(const wchar_t* widePath, wchar_t exact[DROP_EXACT_PATH_SIZE])
+{
+    return TrimmedWhenOpened(widePath, 0) && MakeExactPath(widePath, L"", exact, DROP_EXACT_PATH_SIZE) ? exact
+                                                                                                        : widePath;
+}
+
 void ShowFirstDroppedFile(HWND hwnd, HDROP drop)
 {
     if (DragQueryFileW(drop, 0, nullptr, 0) == 0)
         return; // nothing arrived: keep showing what is shown
     wchar_t widePath[DROP_WIDE_PATH_SIZE];
+    wchar_t exact[DROP_EXACT_PATH_SIZE];
     char path[DROP_PATH_SIZE];
     ImageInfo info;
     if (QueryWholeDroppedPath(drop, 0, widePath, path, DROP_PATH_SIZE))
-        ProbeWideFile(&info, path, widePath);
+        ProbeWideFile(&info, path, ExactDroppedPath(widePath, exact));
     else
         BuildMissingFileRecord(&info);
     ShowImageInfo(hwnd, &info);
@@ -75,16 +87,21 @@ void ShowFirstDroppedFile(HWND hwnd, HDROP drop)
 
 void LaunchFurtherDroppedFiles(HDROP drop)
 {
-    // The new instance is given the path between quotation marks, as the system knows it.
-    wchar_t parameters[DROP_WIDE_PATH_SIZE + 2];
+    // The new instance is given the path between quotation marks, as the system knows it, in its
+    // exact form where that is needed: the new instance takes such a path as it is.
+    wchar_t widePath[DROP_WIDE_PATH_SIZE];
+    wchar_t parameters[DROP_EXACT_PATH_SIZE + 2];
     wchar_t exePath[WIDE_PATH_SIZE];
     char path[DROP_FURTHER_PATH_SIZE];
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 1; i < count; ++i) {
         // A path too long to hand on whole is not handed on; a failed launch is not reported. The
         // remaining files are still handed on either way.
-        if (!QueryWholeDroppedPath(drop, i, parameters + 1, path, sizeof path))
+        if (!QueryWholeDroppedPath(drop, i, widePath, path, sizeof path))
             continue;
+        const wchar_t* handed = ExactDroppedPath(widePath, parameters + 1);
+        if (handed == widePath)
+            wcscpy(parameters + 1, widePath);
         size_t length = wcslen(parameters + 1);
         parameters[0] = L'"';
         parameters[length + 1] = L'"';

@@ -48,13 +48,14 @@ void StoreStartPath(const wchar_t* wide, const StartCommand& start)
 
 // A quoted path must name something that exists. It is taken as given, so that the name's own
 // extension is tested, unless it is too long for the start path: then its short form is taken
-// when that fits. A pattern is never converted: the conversion could name its first match.
+// when that fits. A pattern is never converted: the conversion could name its first match. A
+// dropped file handed on in its exact form (\\?\C:\...) is taken as such, and its ? is no pattern.
 void StoreQuotedPath(const wchar_t* wide, const StartCommand& start)
 {
     wchar_t shortPath[START_PATH_SIZE];
     char path[START_PATH_SIZE];
     const wchar_t* longPath = CopyWideSpan(wide, start.path, start.length, g_wideSpan);
-    if (HasWildcard(longPath))
+    if (HasWildcard(longPath + ExactPrefixLength(longPath)))
         return;
     DWORD length = GetShortPathNameW(longPath, shortPath, START_PATH_SIZE);
     if (length == 0)

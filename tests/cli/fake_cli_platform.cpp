@@ -185,6 +185,7 @@ void WatchCliInterrupts(void (*)(), int) {}
 bool CliInterrupted() { return false; }
 bool IsCliOutputGone(int) { return false; }
 bool IsCliTerminal(FILE*) { return false; }
+size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count) { return fwrite(bytes, 1, count, stream); }
 
 uint64_t CliThreadWaits()
 {

@@ -17,7 +17,7 @@ import sys
 import tempfile
 import time
 
-from run_e2e import NAMES, WINESERVER, wine_prefix, write, write_names
+from run_e2e import NAMES, WINESERVER, make_dots, wine_prefix, write, write_names
 from wine_build import choose
 
 SKIPPED = 77
@@ -81,6 +81,36 @@ def check_patterns(wine, qvrc, folder, env, png):
     want = [path for _, paths in cases for path in paths]
     got = [line["path"] for line in lines]
     return [] if (status, got) == (1, want) else ["patterns: exit status %d, %s; expected 1, %s" % (status, got, want)]
+
+
+def check_listed_names(wine, qvrc, qvr, tmp, env):
+    """A name a pattern matched is opened as listed: x.png. (a JPEG) beside x.png, "y.png " beside y.png, each
+    the same line as Linux qvr gives for it, where typed they would reach their neighbours. A typed folder
+    dir. is dir, as the system opens it; a typed \\\\?\\ path is opened as written. A trailing separator names
+    the folder before it, a drive's root too; after a file's name it names nothing."""
+    make_dots(os.path.join(tmp, "dots"))
+    failures = []
+    listed = name_order(n for n in os.listdir(os.path.join(tmp, "dots")) if n not in ("dir", "dir."))
+    for patterns, names in ((["dots/*"], listed), (["dots/x.p*", "dots/y*"], [n for n in listed if n[0] in "xy"])):
+        status, windows, _ = json_lines([wine, qvrc, "--json", *patterns], tmp, env)
+        linux_status, linux, _ = json_lines([qvr, "--json", *["dots/" + n for n in names]], tmp)
+        if (status, linux_status) != (0, 0) or [w["path"] for w in windows] != ["dots/" + n for n in names]:
+            failures.append("listed names, %s: exit status %d, %s" % (patterns, status, [w["path"] for w in windows]))
+        failures += ["listed names, %s: %s" % (patterns, d) for d in differences(windows, linux)]
+    exact = "\\\\?\\Z:" + os.path.join(tmp, "dots", "x.png.").replace("/", "\\")
+    _, lines, _ = json_lines([wine, qvrc, "--json", "dots\\dir.\\*", "dots\\x.png.", exact], tmp, env)
+    seen = [(line["name"], line["fileSize"], line["width"]) for line in lines]
+    if seen != [("in.png", 33, 64), ("x.png", 33, 61), ("x.png.", 43, 0)]:
+        failures.append("typed names: %s" % seen)
+    folders = ["C:\\", "C:\\windows\\", "dots\\dir\\", "dots\\dir.\\", "dots\\x.png\\"]
+    status, lines, err = json_lines([wine, qvrc, "--json", *folders], tmp, env)
+    seen = [(line["name"], line["fileSize"], line["flags"], line["typeName"] != "ファイルタイプを取得できません。")
+            for line in lines]
+    seen[-1] = seen[-1][:2] + (seen[-1][2] & ~1,)  # whether the shell answers for x.png\ is its own affair
+    want = [(name, 0, 0x30, True) for name in ("C:", "windows", "dir", "dir")] + [("ファイル名が不正です。", 0, 0x0a)]
+    if (status, seen, err) != (1, want, "qvrc: dots\\x.png\\: no such file\r\n".encode()):
+        failures.append("trailing separators: exit status %d, %s, %r" % (status, seen, err))
+    return failures
 
 
 def make_tree(root, made):
@@ -350,6 +380,7 @@ def main():
         with open(os.path.join(tmp, "made", "a.png"), "rb") as f:
             failures += check_patterns(wine, qvrc, os.path.join(tmp, "patterns"), env, f.read())
 
+        failures += check_listed_names(wine, qvrc, args.qvr, tmp, env)
         started = time.monotonic()
         failures += check_tree(wine, qvrc, args.qvr, tmp, env)
         print("tree: %.1f s" % (time.monotonic() - started))

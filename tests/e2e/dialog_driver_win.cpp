@@ -1,10 +1,12 @@
 // Drives the program's dialogs from another process, as a user and the shell would: starts it with
 // an exact command line, reads what its windows show and closes them. One command per line on
 // stdin, one answer line on stdout; a command line travels as hex of its UTF-8 bytes, texts read
-// back as hex of their code page 932 bytes. No command waits: the caller polls.
+// back as hex of their code page 932 bytes. No command waits but "console": the caller polls.
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -63,12 +65,27 @@ BOOL CALLBACK ListDialog(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
+std::string Unhex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
+  return wide;
+}
+
+std::string Utf8Hex(const std::wstring& wide) {
+  std::string utf8(wide.size() * 3 + 1, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), 0, 0) - 1);
+  return Hex(utf8.c_str());
+}
+
 // Starts the program with exactly "<exe>" followed by the tail, given as hex of its UTF-8 bytes.
 std::string Launch(const std::string& hex, const char* dir) {
-  std::string utf8 = "\"" + g_exe + "\"";
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  std::wstring cmd(utf8.size() + 1, L'\0'), wideDir(MAX_PATH, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &cmd[0], static_cast<int>(cmd.size()));
+  std::wstring cmd = Wide("\"" + g_exe + "\"" + Unhex(hex)), wideDir(MAX_PATH, L'\0');
   MultiByteToWideChar(CP_ACP, 0, dir, -1, &wideDir[0], MAX_PATH);
   STARTUPINFOW si = {};
   si.cb = sizeof si;
@@ -112,6 +129,91 @@ std::string Hold(const std::string& hex) {
   return "held";
 }
 
+// The lines of the console's screen, each without the blanks that end it; the last ones that are
+// empty left out.
+std::wstring Screen(HANDLE out) {
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  GetConsoleScreenBufferInfo(out, &info);
+  std::wstring screen, line(info.dwSize.X, L' ');
+  for (SHORT y = 0; y < info.dwSize.Y; ++y) {
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(out, &line[0], info.dwSize.X, COORD{0, y}, &got);
+    screen += line.substr(0, line.find_last_not_of(L' ', got ? got - 1 : 0) + 1) + L"\n";
+  }
+  return screen.substr(0, screen.find_last_not_of(L'\n') + 1);
+}
+
+// Runs the command line (hex of its UTF-8 bytes) on a console of its own, whose output code page is
+// `cp`, with standard error and, unless `way` is "err", standard output on the console ("err":
+// standard output goes to NUL). Answers "console <exit status> <screen at the end> <every line seen
+// while it ran>", both as hex of UTF-8 with a line feed between lines: a progress line is drawn
+// and erased before the end. At most 60 s.
+std::string Console(const std::string& cp, const std::string& hex, const std::string& way, const char* dir) {
+  FreeConsole();
+  if (!AllocConsole()) return "err AllocConsole " + std::to_string(GetLastError());
+  SetConsoleOutputCP(std::stoi(cp));
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+  SetConsoleScreenBufferSize(out, COORD{1000, 200});  // no line of the tests wraps
+  std::wstring cmd = Wide(Unhex(hex)), wideDir(MAX_PATH, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, dir, -1, &wideDir[0], MAX_PATH);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = way == "err" ? nul : out;
+  si.hStdError = out;
+  PROCESS_INFORMATION pi = {};
+  std::string reply = "err CreateProcessW";
+  if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, wideDir.c_str(), &si, &pi)) {
+    std::wstring seen;
+    std::set<std::wstring> lines;
+    DWORD code = STILL_ACTIVE;
+    for (int i = 0; i < 3000 && WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT; ++i) {
+      std::wstring now = Screen(out);
+      for (size_t at = 0, end; at < now.size(); at = end + 1) {
+        end = std::min(now.find(L'\n', at), now.size());
+        std::wstring line = now.substr(at, end - at);
+        if (!line.empty() && lines.insert(line).second) seen += line + L"\n";
+      }
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 99);
+    reply = "console " + std::to_string(code) + " " + Utf8Hex(Screen(out)) + " " + Utf8Hex(seen);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(nul);
+  CloseHandle(out);
+  FreeConsole();
+  return reply;
+}
+
+// Delivers WM_DROPFILES to the window as the system does after a drop, with the paths (hex of their
+// UTF-8 bytes, a line feed between them) as the system listed them. Wine's XDND makes a DOS name of
+// each dropped Unix path as a typed name is made (x.png. becomes x.png), so the names a drop keeps
+// whole on Windows reach the program this way only. The drop data goes into the program's memory as
+// a fixed global block, where DragQueryFileW reads it; DragFinish cannot free it, a small leak.
+std::string DropFiles(HWND hwnd, const std::string& hex) {
+  std::wstring paths = Wide(Unhex(hex)) + L'\n';
+  for (wchar_t& c : paths) c = c == L'\n' ? L'\0' : c;
+  paths += L'\0';
+  DROPFILES header = {sizeof header, {0, 0}, FALSE, TRUE};
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+  char* remote = process ? static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof header + paths.size() * 2,
+                                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
+                         : nullptr;
+  bool written = remote && WriteProcessMemory(process, remote, &header, sizeof header, nullptr) &&
+                 WriteProcessMemory(process, remote + sizeof header, paths.data(), paths.size() * 2, nullptr);
+  if (process) CloseHandle(process);
+  if (!written || !PostMessageW(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0))
+    return "err cannot deliver the drop: " + std::to_string(GetLastError());
+  return "dropped";
+}
+
 void KillAll() {
   for (DWORD pid : ProgramProcesses()) {
     HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
@@ -131,8 +233,8 @@ int main(int argc, char** argv) {
   char line[65536];
   for (puts("ready"); fflush(stdout) == 0 && fgets(line, sizeof line, stdin);) {
     std::istringstream in(line);
-    std::string cmd, arg, way, reply = "killed";
-    in >> cmd >> arg >> way;
+    std::string cmd, arg, way, hex, reply = "killed";
+    in >> cmd >> arg >> way >> hex;
     DWORD code = 0, pid = strtoul(arg.c_str(), nullptr, 10);
     if (cmd == "list") {  // "N ; window ; window ...": the number of the program's processes, its dialogs
       g_list = std::to_string(ProgramProcesses().size());
@@ -145,6 +247,10 @@ int main(int argc, char** argv) {
     } else if (cmd == "exit") {  // of a process started or closed here; 259 while it runs
       bool known = g_processes.count(pid) && GetExitCodeProcess(g_processes[pid], &code);
       reply = known ? "exit " + std::to_string(code) : "err process unknown";
+    } else if (cmd == "dropfiles") {  // dropfiles HWND HEX
+      reply = DropFiles(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(arg.c_str(), nullptr, 16))), way);
+    } else if (cmd == "console") {  // console CODEPAGE all|err HEX
+      reply = Console(arg, hex, way, argv[2]);
     } else if (cmd == "killall") {
       KillAll();
     } else if (cmd == "hold") {

@@ -104,8 +104,8 @@ class Session:
     def start(self):
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)  # a free display of its own
-        wine, (exe, driver) = choose(self.args.exe, self.args.driver)
-        self.env = wine_prefix(self.tmp, wine, ":" + self.xvfb.stdout.readline().decode().strip())
+        wine, (exe, driver, self.qvrc) = choose(self.args.exe, self.args.driver, self.args.qvrc)
+        self.wine, self.env = wine, wine_prefix(self.tmp, wine, ":" + self.xvfb.stdout.readline().decode().strip())
         self.driver = subprocess.Popen([wine, driver, win_path(exe), win_path(self.dir)],
                                        env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL)
@@ -178,6 +178,10 @@ class Session:
 
     def xdnd(self, w, *paths):
         run(self.env, self.args.xdnd, str(int(w["xid"], 16)), *paths)
+
+    def dropfiles(self, w, *paths):
+        """The drop of these Unix paths as Windows lists them: WM_DROPFILES from the driver (see DropFiles)."""
+        self.cmd("dropfiles %s %s" % (w["hwnd"], "\n".join(win_path(p) for p in paths).encode("utf-8").hex()))
 
     def close(self, wins, ways):
         """Closes each window its way; each process must end with status 1."""
@@ -381,13 +385,124 @@ def unreadable(s, f):
         s.cmd("release")
 
 
+JPEG = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xc0\0\x0b\x08\0\x30\0\x40\x01" + bytes(3)  # 64 × 48, grey
+
+
+def png_of(width, pad=0):
+    """A PNG header of the given width, 17 pixels high, 256 colours; `pad` zero bytes after it."""
+    return b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR" + struct.pack(">IIBB", width, 17, 8, 3) + bytes(7 + pad)
+
+
+def listed(path, size, scale=NO, colors=NO):
+    """What a window shows for a file: its own name, the shell's type, its size, scale and colours."""
+    name = os.path.basename(path)
+    return {"path": path, "caption": name + " - " + PLAIN, "name": name, "size": size, "scale": scale, "colors": colors}
+
+
+def make_dots(d):
+    """Names the system lists but trims when they are typed, each beside the name it would be trimmed to:
+    x.png. (a JPEG) beside the PNG x.png, "y.png " beside y.png, dir.\\in.png beside dir\\in.png. Listed
+    names keep their endings, so no detector takes them by their extension."""
+    files = {"x.png": png_of(61), "x.png.": JPEG + bytes(10), "y.png": png_of(62), "y.png ": png_of(63, 20),
+             "dir/in.png": png_of(64), "dir./in.png": png_of(65), "tail.png.": png_of(66, 30)}
+    paths = {name: write(os.path.join(d, name), data) for name, data in files.items()}
+    return {"x.png.": listed(paths["x.png."], "43 Byte"), "y.png ": listed(paths["y.png "], "53 Byte"),
+            "tail.png.": listed(paths["tail.png."], "63 Byte"),
+            "dir./in.png": listed(paths["dir./in.png"], "33 Byte", "65 × 17 Pixel", "256 色")}
+
+
+def settle_by_name(s, wants, what, ignore=()):
+    """Waits for a window per entry of `wants`, each showing its file (fields named in `ignore` aside); finds
+    them by the name shown, as the order of their processes can wrap with the pids. Returns them by name."""
+    wins = {w["name"]: w for w in s.settle(len(wants), what)}
+    for want in wants:
+        check(want["name"] in wins, "%s: no window shows %r, only %s" % (what, want["name"], list(wins)))
+        expect(wins[want["name"]], dict(want, **{k: wins[want["name"]][k] for k in ignore}), what)
+    return wins
+
+
+def listed_names(s, f):
+    """A dropped name reaches the file the system listed, where the same name typed would be trimmed to
+    another: dropped first, each shows its own name and file; dropped further, each opens a window that
+    shows it (the new instance takes the exact form it is handed, as a typed quoted \\\\?\\ path)."""
+    dots = make_dots(os.path.join(s.tmp, "dots"))
+    s.launch("")
+    (w,) = s.settle(1, "started without a file")
+    order = ["x.png.", "y.png ", "dir./in.png", "tail.png."]
+    s.dropfiles(w, *[dots[k]["path"] for k in order])
+    s.shows(w, "x.png.", "dropped x.png.")
+    wins = settle_by_name(s, [dots[k] for k in order], "dropped the dots and blanks")
+    s.dropfiles(wins["x.png."], dots["dir./in.png"]["path"])
+    expect(s.shows(wins["x.png."], "in.png", "dropped dir./in.png"), dots["dir./in.png"], "dropped dir./in.png first")
+    s.close(list(wins.values()), ["ok"] * len(wins))
+    launch_and_expect(s, dots, ' "\\\\?\\%s"' % win_path(dots["y.png "]["path"]), ["y.png "])
+
+
+def trailing_separators(s, f):
+    """A trailing separator names the folder before it, as the shell answers for it: a drive's root (named
+    as written), C:\\windows\\ plain, and a folder quoted."""
+    tail = ' C:\\ C:\\windows\\ "%s\\"' % win_path(os.path.dirname(f["photo_plain"]["path"]))
+    s.launch(tail)
+    wins = settle_by_name(s, [dict(caption=name + " - " + PLAIN, name=name, size="0 Byte", scale=NO, colors=NO)
+                              for name in ("C:", "windows", "photos")], "command line %r" % tail)
+    s.close(list(wins.values()), ["ok"] * len(wins))
+
+
+def short_form(s, f):
+    """A quoted path of 260 bytes or more is read through its short (8.3) form: a PNG shows its facts under
+    its long name. A further dropped x.png. in such a folder is handed on in its exact form, as long, and
+    shows the JPEG's name and size through the short form of that. (Wine's shell knows no short path: the
+    type is not looked at.)"""
+    d = os.path.join(s.tmp, "long", "l" * 120, "m" * 120)
+    dots = make_dots(d)
+    png = listed(write(os.path.join(d, "long.png"), png_of(67)), "33 Byte", "67 × 17 Pixel", "256 色")
+    tail = ' "%s"' % win_path(png["path"])
+    check(len(tail.encode()) >= 262, "the long path is too short")
+    s.launch(tail)
+    (w,) = settle_by_name(s, [png], "a quoted path of %d bytes" % (len(tail) - 3), ["type"]).values()
+    s.dropfiles(w, png["path"], dots["x.png."]["path"])
+    wins = settle_by_name(s, [png, dots["x.png."]], "dropped into a long folder", ["type"])
+    s.close(list(wins.values()), ["ok"] * len(wins))
+
+
+def console(s, f):
+    """qvrc.exe on a console whose code page is not 932 shows what it shows redirected: labels, names and
+    messages in text, JSON, and the progress line while it walks a folder with a Japanese name."""
+    def run(*args, way="all", cp=437):
+        command = '"%s" %s' % (win_path(s.qvrc), " ".join(args))
+        reply = s.cmd("console %d %s %s" % (cp, way, command.encode("utf-8").hex())).split(" ") + ["", ""]
+        check(reply[0] == "console", "console: %r" % reply)
+        return int(reply[1]), *(bytes.fromhex(h).decode("utf-8") for h in reply[2:4])
+
+    def redirected(*args):
+        done = subprocess.run([s.wine, s.qvrc, *args], env=s.env, cwd=s.dir, capture_output=True, timeout=60)
+        text = done.stdout.decode("utf-8" if "--json" in args else "cp932") + done.stderr.decode("cp932")
+        return done.returncode, text.replace("\r\n", "\n").rstrip("\n")
+
+    names = ("表ソ能.png", "無い😀¥.png")
+    for args in (names, ("--json",) + names):
+        want = redirected(*args)
+        check("qvrc: 無い?￥.png: no such file" in want[1] and "表ソ能.png" in want[1], "redirected: %r" % (want,))
+        for cp in (437, 65001):
+            status, screen, _ = run(*args, cp=cp)
+            check((status, screen) == want, "console, code page %d, %s: %r, expected %r" % (cp, args, (status, screen), want))
+    folder = os.path.join(s.dir, "写真の山")
+    for n in range(1500):
+        write(os.path.join(folder, "束%d" % (n // 100), "%d.png" % n), b"")
+    status, screen, seen = run("-r", "写真の山", way="err")
+    progress = [line for line in seen.split("\n") if re.match(r"\d+ files, \d+/s, in 写真の山\\束\d+$", line)]
+    check((status, screen) == (0, "") and progress, "progress line: exit status %d, %r, lines seen %r" % (
+        status, screen, seen.split("\n")[:5]))
+
+
 CASES = {"command_lines": command_lines, "drops": drops, "unicode_names": unicode_names, "roads": roads,
-         "unreadable": unreadable}
+         "listed_names": listed_names, "trailing_separators": trailing_separators, "short_form": short_form,
+         "console": console, "unreadable": unreadable}
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
-    for name in ("exe", "driver", "xdnd"):
+    for name in ("exe", "driver", "xdnd", "qvrc"):
         ap.add_argument("--" + name, required=True, type=os.path.abspath)
     ap.add_argument("cases", nargs="*", help="some of %s (default: all)" % ", ".join(CASES))
     args = ap.parse_args()

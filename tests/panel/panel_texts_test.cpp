@@ -34,6 +34,7 @@ PanelTexts Texts(const ImageInfo& info)
 TEST(PanelTexts, SizeScaleAndColours)
 {
     const struct { uint64_t bytes; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } rows[] = {
+        {0, 1, 1, 2, 0, "0 Byte", "1 × 1 Pixel", "4 色"},
         {1023, 640, -480, 1, 0, "1023 Byte", "640 \x81\x7E -480 Pixel", "2 色"}, // the sign is one CP932 character
         {1024, -2147483647 - 1, 2147483647, 16, 0, "1 KByte ( 1,024 Byte )", "-2,147,483,648 × 2,147,483,647 Pixel", "65,536 色"},
         {1152, 0, 480, 17, 0, "1.13 KByte ( 1,152 Byte )", "??? × ??? Pixel", "17 ビットカラー"},

@@ -173,3 +173,53 @@ TEST(DeviceNames, DotsAndBlanksThatEndAName)
 }
 
 } // namespace
+
+// The exact form (\\?\) of a drive or share path: what it is, what of it must still not be opened,
+// and when a listed name needs it.
+TEST(DeviceNames, ExactForms)
+{
+    const struct { const wchar_t* path; size_t prefix; bool refused; size_t root; } table[] = {
+        {L"\\\\?\\C:\\d\\x.png.", 4, false, 6}, {L"\\\\?\\unc\\h\\s\\x.png ", 8, false, 11},
+        {L"\\\\?\\UNC\\h\\pipe\\x", 8, true, 14}, {L"\\\\?\\C:\\d\\com1.png", 4, true, 6},
+        {L"\\\\?\\C:\\d\\*.png", 4, true, 6}, {L"\\\\?\\C:", 0, true, 6}, {L"\\\\?\\UNC\\", 0, true, 7},
+        {L"\\\\?\\GLOBALROOT\\Device\\x", 0, true, 14}, {L"//?/C:/x.png", 0, true, 6}, {L"\\\\.\\C:\\x.png", 0, true, 6},
+        {L"\\??\\C:\\x.png", 0, true, 0}, {L"C:\\x.png", 0, false, 2}, {L"\\\\h\\s\\d\\", 0, false, 5},
+        {L"\\\\h", 0, false, 3}, {L"d\\x.png", 0, false, 0}, {L"C:x", 0, false, 2}, {L"", 0, false, 0},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.path)));
+        EXPECT_EQ(ExactPrefixLength(row.path), row.prefix);
+        EXPECT_EQ(RefusesOpening(row.path), row.refused);
+        EXPECT_EQ(RootLength(row.path), row.root);
+    }
+
+    // Whether opening a path as it is may change a component from `from` on.
+    const struct { const wchar_t* path; size_t from; bool trimmed; } trims[] = {
+        {L"d\\x.png.", 2, true}, {L"d\\y.png ", 2, true}, {L"Z:\\d\\dir.\\x.png", 0, true}, {L"d\\dir \\x", 0, true},
+        {L"d.\\x.png", 2, false}, {L"C:\\d\\x.png", 0, false}, {L"x.png.", 0, true}, {L"a/b./c", 2, true},
+        {L"", 0, false},
+    };
+    for (const auto& row : trims)
+        EXPECT_EQ(TrimmedWhenOpened(row.path, row.from), row.trimmed) << testing::PrintToString(std::wstring(row.path));
+
+    // A full folder and a listed name in the exact form; what is neither a drive nor a share path has none.
+    const struct { const wchar_t *folder, *rest, *exact; } forms[] = {
+        {L"Z:\\d", L"x.png.", L"\\\\?\\Z:\\d\\x.png."}, {L"C:\\", L"y.png ", L"\\\\?\\C:\\y.png "},
+        {L"\\\\h\\s\\d\\", L"x.", L"\\\\?\\UNC\\h\\s\\d\\x."}, {L"Z:\\d\\x.png.", L"", L"\\\\?\\Z:\\d\\x.png."},
+        {L"\\\\.\\C:\\d", L"x.", nullptr}, {L"\\\\?\\C:\\d", L"x.", nullptr}, {L"d", L"x.", nullptr},
+    };
+    for (const auto& row : forms) {
+        wchar_t exact[32];
+        bool made = MakeExactPath(row.folder, row.rest, exact, 32);
+        EXPECT_EQ(made, row.exact != nullptr) << testing::PrintToString(std::wstring(row.folder));
+        if (!made)
+            continue;
+        EXPECT_EQ(std::wstring(exact), row.exact);
+        size_t length = wcslen(row.exact);
+        EXPECT_TRUE(MakeExactPath(row.folder, row.rest, exact, length + 1));
+        EXPECT_FALSE(MakeExactPath(row.folder, row.rest, exact, length));
+    }
+    EXPECT_EQ(FolderPartLengthOf(L"C:x.png."), 2u);
+    EXPECT_EQ(FolderPartLengthOf(L"d/e\\x."), 4u);
+    EXPECT_EQ(FolderPartLengthOf(L"x."), 0u);
+}
