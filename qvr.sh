@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Linux tool needs and nothing more, builds it and shows what QVR knows about
 # the files given:
-#   ./qvr.sh [--json] [PATH...]     (the repository's example image when no path is given)
+#   ./qvr.sh [--json] [-r] [-j N] [PATH...]   (the example image when no path is given)
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 

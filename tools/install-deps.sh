@@ -4,7 +4,9 @@
 #   tools/install-deps.sh tests   every build and test (what ./test.sh needs): Wine, the i386
 #                                 architecture, the MinGW cross compilers, GoogleTest, clang, ...
 #   tools/install-deps.sh bench   what bench/*.sh compare qvr with (ImageMagick, file, exiftool)
-#   tools/install-deps.sh --list qvr|tests|bench   only print the packages, one a line
+#   tools/install-deps.sh screenshot   what the tests need, and Wine's own fonts, which draw the
+#                                 dialog's frame in tools/screenshot.py
+#   tools/install-deps.sh --list qvr|tests|bench|screenshot   only print the packages, one a line
 # Quick when all is there: one question to the package database.
 set -euo pipefail
 
@@ -18,16 +20,18 @@ test_packages=(
   dpkg-dev man-db hyperfine strace
 )
 
-list=0
+list=0 wine=0 # wine: runs the Windows programs under Wine
 if [ "${1:-}" = --list ]; then list=1; shift; fi
 case "${1:-}" in
   qvr) packages=("${qvr_packages[@]}")
        why="to build and run the Linux tool qvr" ;;
   bench) packages=("${qvr_packages[@]}" imagemagick file hyperfine strace libimage-exiftool-perl)
          why="for the benchmarks: ImageMagick, file and exiftool to compare with" ;;
-  tests) packages=("${test_packages[@]}")
+  tests) packages=("${test_packages[@]}") wine=1
          why="for the tests: Wine (32- and 64-bit, the i386 architecture), the MinGW cross compilers, GoogleTest, clang, Xvfb, ImageMagick" ;;
-  *) echo "usage: $0 [--list] qvr|tests|bench" >&2; exit 2 ;;
+  screenshot) packages=("${test_packages[@]}" fonts-wine) wine=1
+              why="for the dialog's picture: the tests' Wine, cross compiler and Xvfb, and Wine's fonts" ;;
+  *) echo "usage: $0 [--list] qvr|tests|bench|screenshot" >&2; exit 2 ;;
 esac
 if [ $list = 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 
@@ -38,7 +42,7 @@ can_be_root() { [ "$(id -u)" -eq 0 ] || command -v sudo >/dev/null 2>&1; }
 
 # The release is a 32-bit program: the tests run it under Wine's 32-bit loader, from i386 packages.
 need_i386=0
-if [ "$1" = tests ] && ! dpkg --print-foreign-architectures | grep -qx i386; then need_i386=1; fi
+if [ $wine = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then need_i386=1; fi
 
 # One query for all: packages not installed are reported on stderr and left out of stdout.
 installed=$(dpkg-query -W -f='${binary:Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null || true)
@@ -81,7 +85,7 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_i386 = 1 ]; then
 fi
 
 # Wine's ANSI code page follows the locale: ja_JP.UTF-8 gives code page 932.
-if [ "$1" = tests ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
+if [ $wine = 1 ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
   echo "generating the ja_JP.UTF-8 locale for the tests under Wine"
   as_root sh -c "grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen"
   as_root locale-gen ja_JP.UTF-8 >/dev/null

@@ -347,6 +347,17 @@ def main():
         if sizes != ["4.1e+003 MByte ( 4,294,967,296 Byte )", "5.12e+003 MByte ( 5,368,709,123 Byte )"]:
             failures.append("the sizes past 32 bits show as %s" % sizes)
 
+        # One usage text: qvrc.exe's says what qvr's says, in order and under its own name, and adds only
+        # lines on patterns, none of them an option (tests/cli/options_documented.sh checks qvr's).
+        usage = [subprocess.run(command, env=env, capture_output=True, timeout=60) for command in
+                 ([wine, qvrc, "--help"], [args.qvr, "--help"])]
+        windows, linux = [[line for line in run.stdout.decode("cp932").replace("Usage: qvrc ", "Usage: qvr ").splitlines()
+                           if line] for run in usage]
+        added = [line for line in windows if line not in linux]
+        if [run.returncode for run in usage] != [0, 0] or [line for line in windows if line in linux] != linux or any(
+                line.startswith("  -") for line in added):
+            failures.append("qvrc.exe --help does not say what qvr --help says; it adds %s" % added)
+
         # A name ending in dots or blanks reaches the file the system opens: the same line, the path aside.
         names = ["a.png", "a.png.", "a.png ", "a.png. ."]
         status, lines, _ = json_lines([wine, qvrc, "--json", *names], os.path.join(tmp, "made"), env)
