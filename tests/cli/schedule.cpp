@@ -51,10 +51,17 @@ std::vector<Choice> g_path; // the schedule: replayed up to its end, extended be
 size_t g_depth;
 size_t g_steps;
 uint64_t g_clock;
-std::string g_trace;   // the turns of this run, for a failure
+std::string g_trace;   // the turns of this run, kept when a failing schedule is run again
+bool g_tracing;
 std::string g_failure; // why this run was abandoned
 int g_lastThreads;
 bool (*g_mayGo)(int condition);
+
+void Trace(const char* what)
+{
+    if (g_tracing)
+        g_trace += std::to_string(g_self->id) + ":" + what + " ";
+}
 
 bool AllOthersFinished(const SimThread* self)
 {
@@ -124,15 +131,16 @@ void SwitchTo(SimThread* next)
     throw Abandoned();
 }
 
-// The calling thread has set its state; hands the turn to the thread the schedule picks and waits
-// until its own turn comes again.
-void Switch(const char* what)
+// The thread whose turn comes next, after the calling one has set its state; null when it is the
+// last thread of the run. Nothing of it stays on the stack: a thread that has ended never returns
+// from handing on its turn.
+SimThread* PickNext(const char* what)
 {
     SimThread* self = g_self;
     if (g_abandoning)
         Abandon(g_failure);
     g_clock += 1;
-    g_trace += std::to_string(self->id) + ":" + what + " ";
+    Trace(what);
     std::vector<int> options;
     bool selfCanRun = CanRun(self);
     if (selfCanRun)
@@ -145,7 +153,7 @@ void Switch(const char* what)
     }
     if (options.empty()) {
         if (self->state == SimThread::FINISHED && AllOthersFinished(self))
-            return; // the last thread of the run
+            return nullptr; // the last thread of the run
         Abandon("deadlock: no thread can go on");
     }
     if (++g_steps > STEP_LIMIT)
@@ -160,8 +168,16 @@ void Switch(const char* what)
         chosen->state = SimThread::RUNNABLE;
         chosen->condition = -1;
     }
-    if (next != self->id)
-        SwitchTo(chosen);
+    return chosen;
+}
+
+// The calling thread has set its state; hands the turn to the thread the schedule picks and waits
+// until its own turn comes again.
+void Switch(const char* what)
+{
+    SimThread* next = PickNext(what);
+    if (next && next != g_self)
+        SwitchTo(next);
     if (g_abandoning)
         Abandon(g_failure);
 }
@@ -291,7 +307,13 @@ Exploration ExploreSchedules(int preemptions, size_t limit, const std::function<
         ++exploration.schedules;
         std::string wrong = ended ? check() : g_failure;
         if (!wrong.empty()) {
-            exploration.failure = wrong + "\nschedule (thread per choice): " + Schedule() + "\nturns: " + g_trace;
+            // The same schedule once more, its turns written down.
+            std::string schedule = Schedule();
+            g_path.resize(g_depth);
+            g_tracing = true;
+            RunOnce(preemptions, scenario);
+            g_tracing = false;
+            exploration.failure = wrong + "\nschedule (thread per choice): " + schedule + "\nturns: " + g_trace;
             return exploration;
         }
         if (!NextSchedule()) {
@@ -332,7 +354,7 @@ void ScheduledUnlock()
     if (g_lockOwner != g_self->id)
         Abandon("unlock of a lock not held");
     g_lockOwner = -1; // the next turn is taken at the next lock: only what the lock guards is shared
-    g_trace += std::to_string(g_self->id) + ":unlock ";
+    Trace("unlock");
     CheckSleepers();
 }
 
@@ -359,7 +381,7 @@ void ScheduledWake(int condition, bool all)
         waiting = {Choose(waiting)}; // any one of them may be the one woken
     for (int id : waiting)
         g_threads[static_cast<size_t>(id)]->state = SimThread::WANTS_LOCK;
-    g_trace += std::to_string(g_self->id) + (all ? ":wake-all " : ":wake ");
+    Trace(all ? "wake-all" : "wake");
 }
 
 bool ScheduledStart(void (*run)(void* context), void* context)
@@ -375,7 +397,7 @@ bool ScheduledStart(void (*run)(void* context), void* context)
     thread->context.uc_stack.ss_size = STACK_SIZE;
     thread->context.uc_link = nullptr;
     makecontext(&thread->context, RunThread, 0);
-    g_trace += std::to_string(g_self->id) + ":start ";
+    Trace("start");
     return true;
 }
 
