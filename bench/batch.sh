@@ -3,8 +3,8 @@
 # of ../shared/bench (stat + open + read + close, one file after another, and the same on 64
 # threads), and against `file`, `identify -ping` and `exiftool -fast2`, in one run: cold (the page
 # cache dropped before every run, as root) and warm, medians of runs that take turns. Then qvr over
-# 200,000 entries (hard links into the same tree) against the 8,000: time per file and peak memory.
-# A benchmark, not a test: it prints ratios, whatever the machine.
+# 200,000 entries (hard links into the same tree) against the 8,000: time per file and peak memory;
+# and the peak memory of one folder of 1,000,000 entries. A benchmark, not a test: it prints ratios, whatever the machine.
 #   bench/batch.sh [ROUNDS]     (builds what it needs; the trees are kept in build/bench-tree*)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -135,3 +135,16 @@ rss_big=$("$work/bench_helper" rss "$qvr" -r --json . | tail -1)
 awk -v b="$(median big)" -v bc="$bigcount" -v s="$(median warm-qvr)" -v sc="$count" -v rs="$rss_small" -v rb="$rss_big" \
   'BEGIN { printf "%d entries: %.2f us per file against %.2f for %d (%.2fx, goal <= 1.2); peak memory %.1f MiB against %.1f MiB (goal <= 16)\n",
            bc, b / bc, s / sc, sc, (b / bc) / (s / sc), rb / 1024, rs / 1024 }'
+
+# One folder of 1,000,000 entries with 12-byte names (made once, kept in build/): the walk holds its
+# names whole, compactly; the peak resident set against the goal.
+huge="$root/build/bench-folder-1m"
+if [ ! -f "$huge/.done" ]; then
+  echo "making a folder of 1,000,000 entries (about a minute and a half)..." >&2
+  rm -rf "$huge"
+  mkdir -p "$huge"
+  (cd "$huge" && seq -f '%012.0f' 0 999999 | xargs touch)
+  touch "$huge/.done"
+fi
+rss_huge=$(cd "$huge" && "$work/bench_helper" rss "$qvr" -r --json . | tail -1)
+awk -v r="$rss_huge" 'BEGIN { printf "one folder of 1,000,000 entries: peak memory %.1f MiB (goal <= 32)\n", r / 1024 }'

@@ -93,13 +93,14 @@ CliFolderId IdOf(const std::string& path)
 }
 
 // The walk as it is meant to be, written out recursively: `ancestors` are the folders being walked.
-void ExpectWalk(const std::string& folder, bool oneFileSystem, uint64_t volume, std::vector<std::string> ancestors,
-                std::string* text)
+void ExpectWalk(const std::string& folder, bool oneFileSystem, uint64_t volume,
+                std::vector<std::pair<const std::string*, uint64_t>>* ancestors, std::string* text)
 {
     const FakeNode& node = g_fakeTree.at(folder);
-    for (const std::string& ancestor : ancestors) {
-        if (IdOf(ancestor).file == IdOf(folder).file) {
-            *text += "E qvr: " + folder + ": not walked: a loop in the file system leads back to " + ancestor + "\n";
+    uint64_t id = IdOf(folder).file;
+    for (auto [ancestor, ancestorId] : *ancestors) {
+        if (ancestorId == id) {
+            *text += "E qvr: " + folder + ": not walked: a loop in the file system leads back to " + *ancestor + "\n";
             return;
         }
     }
@@ -108,7 +109,7 @@ void ExpectWalk(const std::string& folder, bool oneFileSystem, uint64_t volume, 
                  (folder.size() >= FAKE_PATH_LIMIT ? "the path is too long" : "Permission denied") + "\n";
         return;
     }
-    ancestors.push_back(folder);
+    ancestors->push_back({&folder, id});
     std::vector<FakeEntry> entries = node.entries;
     std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return CompareCliNames(a.name.c_str(), b.name.c_str()) < 0; });
     for (const FakeEntry& entry : entries) {
@@ -124,6 +125,7 @@ void ExpectWalk(const std::string& folder, bool oneFileSystem, uint64_t volume, 
         else
             *text += "O " + path + "\n";
     }
+    ancestors->pop_back();
 }
 
 std::string Expected(bool recursive, const std::vector<std::string>& arguments, bool oneFileSystem = false)
@@ -131,8 +133,9 @@ std::string Expected(bool recursive, const std::vector<std::string>& arguments, 
     std::string text;
     for (const std::string& argument : arguments) {
         auto found = g_fakeTree.find(argument);
+        std::vector<std::pair<const std::string*, uint64_t>> ancestors;
         if (recursive && found != g_fakeTree.end() && found->second.folder)
-            ExpectWalk(argument, oneFileSystem, IdOf(argument).volume, {}, &text);
+            ExpectWalk(argument, oneFileSystem, IdOf(argument).volume, &ancestors, &text);
         else if (found != g_fakeTree.end())
             text += "O " + argument + "\n";
         else

@@ -418,7 +418,7 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
 // Runs `script` in bash, with qvr at $QVR; returns what it wrote and its exit status.
 std::pair<std::string, int> Bash(const std::string& script)
 {
-    std::string command = "QVR=" QVR_BINARY " ASAN_OPTIONS=detect_leaks=0 bash -c " + Quoted(script);
+    std::string command = "QVR=" QVR_BINARY " ASAN_OPTIONS=detect_leaks=0 TSAN_OPTIONS=report_thread_leaks=0 bash -c " + Quoted(script);
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     char chunk[4096];
