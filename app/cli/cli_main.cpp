@@ -51,7 +51,7 @@ const char USAGE_OPTIONS[] =
 const char USAGE_JOBS[] = "  -j, --jobs N      probe up to N files at once (1 to %d, default %d); the\n";
 const char USAGE_MORE_OPTIONS[] =
     "                    output is the same for every N, in the order given\n"
-    "  --help            show this help and exit\n"
+    "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "  --                every argument after it is a path, even one that begins with '-'\n";
 const char USAGE_STATUS[] =
