@@ -148,14 +148,11 @@ Watch ReportWatched(Slot* slot, uint64_t item, bool* watchNext)
     return slow && CliThreadWaits() != waits ? WAITED : WATCHED;
 }
 
-// Starts `count` more probers, without the lock. Returns how many started.
-int StartProbers(int count);
-
 // Decides, with the lock held, how many probers to start: BUSY_PROBERS at once; beyond them, up to
 // `jobs`, one for every waiting path once at least half of the probes watched since the probers
 // last grew waited for the device (a cold disk, a network share, where more probes at once make
 // the batch faster); a probe that waited now and then for a lock or a page does not make them
-// grow. The caller starts them without the lock and settles the count with SettleProbers.
+// grow. The caller starts them (GrowProbers).
 int ProbersToStart()
 {
     Batch& b = g_batch;
@@ -177,9 +174,22 @@ int ProbersToStart()
     return count;
 }
 
-void SettleProbers(int asked, int started)
+void RunProber(void*);
+
+// With the lock held, after a change: wakes whoever may go on and starts the probers the batch now
+// wants, without the lock while they start.
+void WakeAndGrow()
 {
-    g_batch.started -= asked - started;
+    int count = ProbersToStart();
+    WakeWhoMayGo();
+    if (count == 0)
+        return;
+    UnlockCliBatch();
+    int started = 0;
+    while (started < count && StartCliThread(RunProber, nullptr))
+        ++started;
+    LockCliBatch();
+    g_batch.started -= count - started;
     WakeWhoMayGo();
 }
 
@@ -207,24 +217,9 @@ void RunProber(void*)
         ++b.finished;
         b.watched += watch != NOT_WATCHED;
         b.waited += watch == WAITED;
-        int count = ProbersToStart();
-        WakeWhoMayGo();
-        if (count > 0) {
-            UnlockCliBatch();
-            int started = StartProbers(count);
-            LockCliBatch();
-            SettleProbers(count, started);
-        }
+        WakeAndGrow();
     }
     UnlockCliBatch();
-}
-
-int StartProbers(int count)
-{
-    int started = 0;
-    while (started < count && StartCliThread(RunProber, nullptr))
-        ++started;
-    return started;
 }
 
 // Prints the finished items at the head of the window, in order. With the lock held; it is
@@ -324,14 +319,7 @@ bool Submit(const CliItem& item, const char* unprobed, const CliResult* given)
     LockCliBatch();
     ++b.submitted;
     PassMessages();
-    int count = ProbersToStart();
-    WakeWhoMayGo();
-    if (count > 0) {
-        UnlockCliBatch();
-        int started = StartProbers(count);
-        LockCliBatch();
-        SettleProbers(count, started);
-    }
+    WakeAndGrow();
     if (b.started == 0 && Waiting() > 0) {
         // No thread to be had: the path is probed here.
         uint64_t here = b.claimed++;

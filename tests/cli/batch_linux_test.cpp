@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cli_platform.h"
+#include "run_qvr.h"
 #include "test_files.h"
 
 #include <cstdio>
@@ -14,20 +15,9 @@
 
 namespace {
 
-std::string Quoted(const std::string& text) { return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'"; }
-
-// Runs `script` in bash in `dir`, with qvr at $QVR; returns what it wrote and its exit status. A run that
-// stops early leaves its probers unjoined on purpose: the thread sanitizer is not to report them.
-std::pair<std::string, int> Bash(const TempDir& dir, const std::string& script)
+std::pair<std::string, int> BashIn(const std::filesystem::path& folder, const std::string& script)
 {
-    std::string command = "cd " + Quoted(dir.path) + " && QVR=" QVR_BINARY " ASAN_OPTIONS=detect_leaks=0 TSAN_OPTIONS=report_thread_leaks=0 bash -c " + Quoted(script);
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[4096];
-    for (size_t got; pipe && (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        output.append(chunk, got);
-    int status = pipe ? pclose(pipe) : -1;
-    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    return Bash(script, folder.string());
 }
 
 void MakeFiles(const TempDir& dir, const std::string& folder, int count)
@@ -67,7 +57,7 @@ TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
     };
     for (const auto& hold : holds) {
         for (const char* signal : {"INT", "TERM", "HUP"}) {
-            auto [shown, status] = Bash(dir, std::string("set -m; rm -f out; ") + hold.run +
+            auto [shown, status] = BashIn(dir.path, std::string("set -m; rm -f out; ") + hold.run +
                                                  " pid=$!; sleep 0.5; kill -" + signal + " $pid; start=$(date +%s%N); "
                                                  "wait $pid; echo \"$? $((($(date +%s%N) - start) / 1000000))\"; cat out 2>/dev/null");
             int exitStatus = -1, milliseconds = -1;
@@ -126,7 +116,7 @@ TEST(QvrWalk, FileSystemsAndLoops)
         {"-r --one-file-system -j1", "t/a/f0.png\nt/mnt\n"},
     };
     for (const auto& c : cases) {
-        auto [shown, status] = Bash(dir, std::string("\"$QVR\" --json ") + c.options + " t 2>err | grep -o '\"path\":\"[^\"]*' | cut -c9-; cat err");
+        auto [shown, status] = BashIn(dir.path, std::string("\"$QVR\" --json ") + c.options + " t 2>err | grep -o '\"path\":\"[^\"]*' | cut -c9-; cat err");
         std::string err = looped ? "qvr: t/a/loop: not walked: a loop in the file system leads back to t\n" : "";
         EXPECT_EQ(shown, c.out + err) << c.options;
     }
@@ -165,13 +155,13 @@ TEST(QvrWalk, AListedFolderOpensOnlyAsListed)
         struct stat status;
         ASSERT_EQ(stat((dir.path / "t/a/b").c_str(), &status), 0);
         CliFolderId listed = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
-        ASSERT_EQ(Bash(dir, row.change).second, 0) << row.change;
+        ASSERT_EQ(BashIn(dir.path, row.change).second, 0) << row.change;
         int opened = OpenCliFolder(&tree, (root + "/a/b").c_str(), root.size() + 1, &listed, &folder, &reason);
         EXPECT_EQ(opened, row.opened) << row.change << ": " << reason;
         if (opened == CLI_OPENED)
             CloseCliFolder(&folder);
         CloseCliFolder(&tree);
-        Bash(dir, "chmod -R u+rwx t");
+        BashIn(dir.path, "chmod -R u+rwx t");
     }
 }
 
@@ -188,7 +178,7 @@ TEST(QvrWalk, MemoryThatRunsOutEndsTheRunOnAWholeResult)
     for (int i = 0; i < 40000; ++i) // 8 MB of names
         std::ofstream(dir.path / "big" / (name + std::to_string(i)));
     // The limit: the least a run over the small folder needs, and 4 MiB more.
-    auto [shown, exitStatus] = Bash(dir, "for vm in $(seq 8192 2048 1000000); do "
+    auto [shown, exitStatus] = BashIn(dir.path, "for vm in $(seq 8192 2048 1000000); do "
                                          "(ulimit -v $vm; \"$QVR\" -j1 -r a >/dev/null 2>&1) && break; done; "
                                          "ulimit -v $((vm + 4096)); \"$QVR\" -j1 -r a big 2>err >out; echo $?; "
                                          "cat err; grep -c 'Pixel$' out; tail -c 1 out | od -An -c");

@@ -12,6 +12,7 @@
 #include "cli_platform.h"
 #include "cli_text.h"
 #include "platform_probe.h"
+#include "run_qvr.h"
 #include "test_files.h"
 
 #include <clocale>
@@ -29,7 +30,6 @@ std::string ReadFile(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-std::string Quoted(const std::string& text) { return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'"; }
 
 // Runs qvr in `dir`, its standard output to `outTo`. The first variable of its environment reads
 // as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
@@ -413,19 +413,6 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     }
     EXPECT_GT(failedSome, 0); // the limits reach both ends
     EXPECT_GT(failedNone, 2);
-}
-
-// Runs `script` in bash, with qvr at $QVR; returns what it wrote and its exit status.
-std::pair<std::string, int> Bash(const std::string& script)
-{
-    std::string command = "QVR=" QVR_BINARY " ASAN_OPTIONS=detect_leaks=0 TSAN_OPTIONS=report_thread_leaks=0 bash -c " + Quoted(script);
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[4096];
-    for (size_t got; pipe && (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        output.append(chunk, got);
-    int status = pipe ? pclose(pipe) : -1;
-    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 // A tree of 120,000 entries in 120 folders, made fast: hard links to a few PNG files (a file system
