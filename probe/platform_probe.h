@@ -47,6 +47,7 @@ int FindFileEntry(const ProbePath* path, char foundName[PLATFORM_TEXT_SIZE], uin
 struct HeaderFile {
     intptr_t handle;
     uint32_t error;
+    uint64_t size; // the file's size when it was opened: a read that reaches it has met the end
 };
 
 // Opens `path` for reading, leaving other readers and writers free to open it. Returns 1 when

@@ -570,6 +570,7 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
     file->handle = -1;
     file->error = 0;
+    file->size = 0;
     if (path->look.handle < 0) {
         file->error = path->look.error;
         return 0;
@@ -586,15 +587,16 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
     if (fd < 0 && !IsAbsence(errno))
         file->error = static_cast<uint32_t>(errno);
     file->handle = fd;
+    file->size = path->look.size;
     return fd >= 0;
 }
 
 size_t ReadHeaderBytes(HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
-    // A regular file reads short at its end, and before a failure (EIO): it is read on until one
-    // or the other is seen.
+    // A regular file reads short at its end, and before a failure (EIO): short of the size it had,
+    // it is read on until one or the other is seen. (A read more costs a round trip on a share.)
     size_t total = 0;
-    while (total < count) {
+    while (total < count && (total == 0 || offset + total < file->size)) {
         ssize_t got = pread(static_cast<int>(file->handle), bytes + total, count - total,
                             static_cast<off_t>(offset + total));
         if (got < 0 && errno == EINTR)

@@ -224,6 +224,7 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
 {
     file->handle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
     file->error = 0;
+    file->size = 0;
     // Opening a device or a pipe may already wait on it (a serial port, a console, a pipe server),
     // so such a path is refused before CreateFileW; whatever still gets opened is checked on the
     // handle.
@@ -248,13 +249,15 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
         return 0;
     }
     file->handle = reinterpret_cast<intptr_t>(handle);
+    file->size = static_cast<uint64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     return 1;
 }
 
 size_t ReadHeaderBytes(HeaderFile* file, uint64_t offset, unsigned char* bytes, size_t count)
 {
+    // Short of the size the file had, a short read is read on: a failure may follow it.
     size_t total = 0;
-    while (total < count) {
+    while (total < count && (total == 0 || offset + total < file->size)) {
         // A synchronous handle reads at the offset the OVERLAPPED record names.
         OVERLAPPED at;
         ZeroMemory(&at, sizeof at);

@@ -14,7 +14,8 @@ enum {
                         // the processor, and more threads than cores only contend
     WAITING_PROBE = 30, // microseconds: a probe this slow that had to wait, waited for the device
     SAMPLED_PROBES = 4, // of fast probes, one in so many is watched for waits
-    GROWTH_SAMPLES = 2, // watched probes, at least, behind each growth of the probers
+    GROWTH_SAMPLES = 2, // watched probes, at least, behind the growth of the probers
+    RECENT_PROBES = 64, // watched probes that count in full
 };
 
 struct Slot {
@@ -51,9 +52,9 @@ struct Batch {
     // then frees a good part of the window, not a slot at a time.
     bool submitterWaits;
     uint64_t finishedBefore, wakeAfter;
-    // Watched probes since the probers last grew, and how many of them waited for the device.
+    // Watched probes of late, and how many of them waited for the device.
     int watched, waited;
-    bool devicesWait; // the probers grew for the device: every waiting path gets a prober
+    bool devicesWait; // probes wait for the device: every waiting path gets a prober from now on
 };
 
 Batch g_batch;
@@ -93,7 +94,7 @@ bool ProberWanted()
     const Batch& b = g_batch;
     uint64_t awake = static_cast<uint64_t>(b.started - b.idle);
     uint64_t waiting = Waiting();
-    return waiting > 0 && (awake == 0 || waiting > 2 * awake || (b.devicesWait && waiting > awake));
+    return waiting > 0 && (awake == 0 || waiting > 2 * awake || b.devicesWait); // awake ones may be waiting too
 }
 
 // With the lock held, after any change of the batch.
@@ -149,28 +150,22 @@ Watch ReportWatched(Slot* slot, uint64_t item, bool* watchNext)
 }
 
 // Decides, with the lock held, how many probers to start: BUSY_PROBERS at once; beyond them, up to
-// `jobs`, one for every waiting path once at least half of the probes watched since the probers
-// last grew waited for the device (a cold disk, a network share, where more probes at once make
-// the batch faster); a probe that waited now and then for a lock or a page does not make them
-// grow. The caller starts them (GrowProbers).
+// `jobs`, one for every waiting path once at least half of the probes watched of late waited for
+// the device (a cold disk, a network share, where more probes at once make the batch faster), or a
+// folder the walk read did; a probe that waited now and then for a lock or a page does not make
+// them grow. The caller starts them (WakeAndGrow).
 int ProbersToStart()
 {
     Batch& b = g_batch;
-    int wanted = b.started < BUSY_PROBERS ? BUSY_PROBERS : b.started;
-    if (b.watched >= GROWTH_SAMPLES && 2 * b.waited >= b.watched && Waiting() > 0) {
-        uint64_t more = static_cast<uint64_t>(b.started - b.idle) + Waiting();
-        wanted = more > static_cast<uint64_t>(b.jobs) ? b.jobs : static_cast<int>(more);
-        b.devicesWait = true;
-    }
-    if (wanted > b.jobs)
-        wanted = b.jobs;
-    if (wanted < b.started)
-        wanted = b.started;
-    if (wanted <= b.started)
+    b.devicesWait = b.devicesWait || (b.watched >= GROWTH_SAMPLES && 2 * b.waited >= b.watched);
+    uint64_t wanted = static_cast<uint64_t>(std::max(b.started, static_cast<int>(BUSY_PROBERS)));
+    if (b.devicesWait) // from then on, every path waiting gets a prober
+        wanted = std::max(wanted, static_cast<uint64_t>(b.started - b.idle) + Waiting());
+    wanted = std::min(wanted, static_cast<uint64_t>(b.jobs));
+    if (wanted <= static_cast<uint64_t>(b.started))
         return 0;
-    b.watched = b.waited = 0;
-    int count = wanted - b.started;
-    b.started = wanted; // counted now, so that no other thread starts them too
+    int count = static_cast<int>(wanted) - b.started;
+    b.started += count; // counted now, so that no other thread starts them too
     return count;
 }
 
@@ -217,6 +212,8 @@ void RunProber(void*)
         ++b.finished;
         b.watched += watch != NOT_WATCHED;
         b.waited += watch == WAITED;
+        if (b.watched >= RECENT_PROBES) // what was watched long ago counts for less and less
+            b.watched /= 2, b.waited /= 2;
         WakeAndGrow();
     }
     UnlockCliBatch();
@@ -416,6 +413,16 @@ bool EndCliBatch()
     if (finished)
         JoinCliThreads(); // stopped: probers may be deep in a file, and the process ends without them
     return finished;
+}
+
+void NoteCliFolderRead(uint64_t microseconds, bool gaveWay)
+{
+    if (microseconds <= WAITING_PROBE || !gaveWay)
+        return;
+    LockCliBatch();
+    g_batch.watched += GROWTH_SAMPLES;
+    g_batch.waited += GROWTH_SAMPLES;
+    UnlockCliBatch();
 }
 
 bool CliBatchWaiterMayGo(int condition)

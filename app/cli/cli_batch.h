@@ -66,6 +66,11 @@ int CliBatchStop(); // CliStop
 // returning from main (nothing a prober may touch is freed).
 bool EndCliBatch();
 
+// The walk read a folder in `microseconds` and its thread gave way (or not) meanwhile: a folder that
+// waited for the device is evidence enough that probes will, and the probers grow with the paths
+// submitted from now on, before any probe has ended.
+void NoteCliFolderRead(uint64_t microseconds, bool gaveWay);
+
 // Whether a thread waiting on `condition` (CliCondition) may go on now, so that a test can see
 // that none is left asleep when it may. With the lock held.
 bool CliBatchWaiterMayGo(int condition);

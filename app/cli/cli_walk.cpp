@@ -131,6 +131,7 @@ bool EnterFolder(Tree* tree, const std::string& path, const CliFolderId* listed)
     }
     CliFolder folder;
     std::string reason;
+    uint64_t start = CliMicroseconds(), waits = CliThreadWaits();
     switch (OpenCliFolder(&tree->folder, path.c_str(), tree->beneath, listed, &folder, &reason)) {
     case CLI_NOT_A_FOLDER:
         return SubmitEntry(tree, path);
@@ -140,7 +141,9 @@ bool EnterFolder(Tree* tree, const std::string& path, const CliFolderId* listed)
         break;
     }
     Level level = {path, folder.id, {}, 0};
-    if (!ReadCliFolder(&folder, &level.list, &reason))
+    bool read = ReadCliFolder(&folder, &level.list, &reason);
+    NoteCliFolderRead(CliMicroseconds() - start, CliThreadWaits() != waits); // the device is the walk's first
+    if (!read)
         return SubmitUnreadable(path, reason.empty() ? "unknown error" : reason.c_str());
     const CliFolderList& list = level.list;
     std::sort(level.list.starts.begin(), level.list.starts.end(), [&list](uint32_t a, uint32_t b) {

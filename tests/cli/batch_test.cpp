@@ -432,25 +432,35 @@ TEST(Schedules, AStopAnywhereEndsTheRun)
 
 // The probers follow what probes wait for, not the submissions: a batch that fits in its window is
 // submitted whole before any probe ends, and still reaches its job count when probes wait for the
-// device; probes served from memory keep two probers.
+// device, or as soon as the walk waited for it reading a folder; probes served from memory keep two
+// probers.
 TEST(Schedules, ProbersGrowWhileProbesWaitForTheDevice)
 {
-    std::vector<std::string> arguments = FlatFiles(100);
-    for (auto [delay, probers] : {std::pair{200000, 8}, {0, 2}}) {
-        g_delayMicroseconds = [delay](const std::string&) { return delay; };
-        int started = 0;
+    std::vector<std::string> files = FlatFiles(100);
+    g_fakeTree["slow"] = Folder({});
+    g_fakeTree["slow"].slow = true;
+    for (const std::string& file : files) {
+        g_fakeTree["slow"].entries.push_back({file, false});
+        g_fakeTree["slow/" + file] = FakeNode{};
+    }
+    const struct {
+        int delay;
+        std::vector<std::string> arguments;
+        int probers;
+    } cases[] = {{200000, files, 8}, {0, files, 2}, {0, {"slow"}, 8}};
+    for (const auto& c : cases) {
+        g_delayMicroseconds = [&c](const std::string&) { return c.delay; };
         Transcript transcript;
         Exploration explored = ExploreSchedules(
             0, 1,
             [&] {
                 transcript = Transcript();
-                Batch(&transcript, 8, false, arguments, 128);
+                Batch(&transcript, 8, true, c.arguments, 128);
             },
             [&] { return std::string(); });
         EXPECT_EQ(explored.failure, "");
-        EXPECT_EQ(transcript.text, Expected(false, arguments));
-        started = CountScheduledThreads() - 1;
-        EXPECT_EQ(started, probers) << "probes of " << delay << " us";
+        EXPECT_EQ(transcript.text, Expected(true, c.arguments));
+        EXPECT_EQ(CountScheduledThreads() - 1, c.probers) << "probes of " << c.delay << " us, " << c.arguments[0];
     }
     g_delayMicroseconds = [](const std::string&) { return 0; };
 }

@@ -93,6 +93,8 @@ bool ReadCliFolder(CliFolder* folder, CliFolderList* list, std::string*)
 {
     const std::string& path = *reinterpret_cast<const std::string*>(folder->handle);
     CloseCliFolder(folder);
+    if (g_fakeTree.at(path).slow && Scheduling())
+        ScheduledPause("read-folder-waits", 1000);
     for (const FakeEntry& entry : g_fakeTree.at(path).entries) {
         CliFolderId id = entry.folder ? FakeId(path + "/" + entry.name) : CliFolderId{0, 0};
         AddCliFolderEntry(list, entry.name.c_str(), entry.name.size(), entry.folder, &id);

@@ -21,6 +21,7 @@ struct FakeNode {
     uint64_t volume;                // the file system it is on; 0 counts as 1
     bool swapped;                   // listed as a folder, but a link by the time it is opened
     std::string sameAs;             // a folder this one is, under another name (a loop)
+    bool slow = false;              // reading it waits for the device (under a schedule)
 };
 
 // Every path the fake file system knows; a folder's entries name paths of their own.

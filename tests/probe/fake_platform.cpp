@@ -43,6 +43,7 @@ int OpenHeaderFile(const ProbePath* path, HeaderFile* file)
     ++g_fake.opens;
     file->error = g_fake.openError;
     file->handle = g_fake.openError ? -1 : open(path->text, O_RDONLY | O_CLOEXEC);
+    file->size = UINT64_MAX;
     return file->handle >= 0;
 }
 

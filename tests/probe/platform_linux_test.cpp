@@ -106,6 +106,37 @@ std::vector<int64_t> Probed(const fs::path& file)
     return {result, info.width, info.height, info.depth, info.flags};
 }
 
+// A probe reads a file whose header it has read whole no more: each read of a slow share costs a
+// round trip. A file that ends before what a detector asks for is read once, not again until a
+// read returns nothing (the size it had tells its end). Read calls counted by the kernel.
+TEST(LinuxPlatform, AShortFileIsReadOnce)
+{
+    TempDir dir;
+    Bytes jpeg = Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0},
+                      {0xFF, 0xC0, 0, 11, 8, 0, 48, 0, 64, 3, 1, 0x11, 0, 2, 0x11, 0}});
+    const struct {
+        std::string path;
+        int width;
+    } files[] = {{dir.Write("small.jpg", jpeg), 64}, {dir.Write("short.bmp", {'B', 'M', 7, 7}), 0}};
+    auto reads = [] {
+        std::ifstream io("/proc/thread-self/io");
+        std::string key;
+        for (uint64_t value; io >> key >> value;)
+            if (key == "syscr:")
+                return value;
+        return uint64_t(0);
+    };
+    ImageInfo info;
+    for (const auto& file : files)
+        ProbeImageFile(&info, file.path.c_str()); // the MIME database is read once per type, first
+    for (const auto& file : files) {
+        uint64_t before = reads();
+        ProbeImageFile(&info, file.path.c_str());
+        EXPECT_EQ(reads() - before, 2u) << file.path; // one read of the file, one of the count itself
+        EXPECT_EQ(info.width, file.width) << file.path;
+    }
+}
+
 TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
 {
     if (!fs::exists(kTestData))
