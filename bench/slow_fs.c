@@ -53,15 +53,6 @@ static int GetAttr(const char* path, struct stat* st, struct fuse_file_info* fi)
     return fstatat(g_source, Relative(path), st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : -errno;
 }
 
-static int ReadLink(const char* path, char* buffer, size_t size)
-{
-    ssize_t got = readlinkat(g_source, Relative(path), buffer, size - 1);
-    if (got < 0)
-        return -errno;
-    buffer[got] = '\0';
-    return 0;
-}
-
 static int Open(const char* path, struct fuse_file_info* fi)
 {
     if ((fi->flags & O_ACCMODE) != O_RDONLY)
@@ -136,7 +127,6 @@ static int ReleaseDir(const char* path, struct fuse_file_info* fi)
 
 static const struct fuse_operations g_operations = {
     .getattr = GetAttr,
-    .readlink = ReadLink,
     .open = Open,
     .read = Read,
     .release = Release,
