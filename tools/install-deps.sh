@@ -3,7 +3,7 @@
 #   tools/install-deps.sh qvr     building and running the Linux tool qvr (what ./qvr.sh needs)
 #   tools/install-deps.sh tests   every build and test (what ./test.sh needs): Wine, the i386
 #                                 architecture, the MinGW cross compilers, GoogleTest, clang, ...
-#   tools/install-deps.sh bench   what bench/*.sh compare qvr with (ImageMagick, file, exiftool)
+#   tools/install-deps.sh bench   what bench/*.sh need: ImageMagick, file, exiftool, libfuse3
 #   tools/install-deps.sh screenshot   what the tests need, and Wine's own fonts, which draw the
 #                                 dialog's frame in tools/screenshot.py
 #   tools/install-deps.sh --list qvr|tests|bench|screenshot   only print the packages, one a line
@@ -25,8 +25,8 @@ if [ "${1:-}" = --list ]; then list=1; shift; fi
 case "${1:-}" in
   qvr) packages=("${qvr_packages[@]}")
        why="to build and run the Linux tool qvr" ;;
-  bench) packages=("${qvr_packages[@]}" imagemagick file hyperfine strace libimage-exiftool-perl)
-         why="for the benchmarks: ImageMagick, file and exiftool to compare with" ;;
+  bench) packages=("${qvr_packages[@]}" imagemagick file hyperfine strace libimage-exiftool-perl libfuse3-dev fuse3)
+         why="for the benchmarks: ImageMagick, file and exiftool to compare with, libfuse3 for a slow device" ;;
   tests) packages=("${test_packages[@]}") wine=1
          why="for the tests: Wine (32- and 64-bit, the i386 architecture), the MinGW cross compilers, GoogleTest, clang, Xvfb, ImageMagick" ;;
   screenshot) packages=("${test_packages[@]}" fonts-wine) wine=1
