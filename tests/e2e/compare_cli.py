@@ -102,6 +102,25 @@ def check_listed_names(wine, qvrc, qvr, tmp, env):
     seen = [(line["name"], line["fileSize"], line["width"]) for line in lines]
     if seen != [("in.png", 33, 64), ("x.png", 33, 61), ("x.png.", 43, 0)]:
         failures.append("typed names: %s" % seen)
+    # Walked, each name below the argument is the one listed, folders too: dir. is walked as itself, each entry
+    # once with its own facts, and so is lone., which has no lone beside it. The argument stays typed (dots. is
+    # dots), and a folder a pattern matched is listed.
+    os.mkdir(os.path.join(tmp, "dots", "lone."))
+    shutil.copy(os.path.join(tmp, "dots", "dir", "in.png"), os.path.join(tmp, "dots", "lone."))
+    root = "\\\\?\\Z:" + os.path.join(tmp, "dots").replace("/", "\\")
+    linux_status, linux, _ = json_lines([qvr, "-r", "--json", "dots"], tmp)
+    for args, prefix in ((["dots"], "dots"), (["dots."], "dots."), (["-j", "1", "dots"], "dots"), ([root], root),
+                         (["dots\\*"], "dots")):
+        status, windows, err = json_lines([wine, qvrc, "-r", "--json", *args], tmp, env, timeout=60)
+        for line in windows:
+            line["path"] = "dots" + line["path"][len(prefix):].replace("\\", "/")
+        if (status, err) != (0, b""):
+            failures.append("listed names walked, %s: exit status %d, %r" % (args, status, err))
+        failures += ["listed names walked, %s: %s" % (args, d) for d in differences(windows, copy.deepcopy(linux))]
+    # "dots " typed names the folder dots, but "dots \\in.png" would not reach its entries: not walked, an entry.
+    status, lines, err = json_lines([wine, qvrc, "-r", "--json", "dots "], tmp, env, timeout=60)
+    if (status, [(line["path"], line["name"]) for line in lines], err) != (0, [("dots ", "dots")], b""):
+        failures.append("a typed folder ending in a blank, walked: exit status %d, %s, %r" % (status, lines, err))
     folders = ["C:\\", "C:\\windows\\", "dots\\dir\\", "dots\\dir.\\", "dots\\x.png\\"]
     status, lines, err = json_lines([wine, qvrc, "--json", *folders], tmp, env)
     seen = [(line["name"], line["fileSize"], line["flags"], line["typeName"] != "ファイルタイプを取得できません。")
