@@ -194,6 +194,37 @@ def check_tree(wine, qvrc, qvr, tmp, env):
     return failures
 
 
+def check_swapped_folder(wine, qvrc, tmp, env):
+    """A folder swapped for a link to a folder outside the tree while the walk waits to write (its reader reads
+    one line, then waits for the swap) is the entry it now is: nothing beneath the link is walked or read. Under
+    Wine a Unix link to a folder opens as that folder even with FILE_FLAG_OPEN_REPARSE_POINT, so what tells is
+    that the folder opened is not the one listed (another file id)."""
+    folder, failures = os.path.join(tmp, "swap"), []
+    for name in ["t/a/f%04d.png" % i for i in range(1500)] + ["t/b/b0.png", "t/b/b1.png", "outside/o0.png"]:
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+        shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(folder, name))
+    for jobs in ("1", "8"):  # far more entries in t/a than the pipe, the output buffer and the window hold
+        run = subprocess.Popen([wine, qvrc, "-r", "--json", "-j", jobs, "t"], cwd=folder, env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, bufsize=0)  # one line read, no more
+        first = run.stdout.readline()
+        os.rename(os.path.join(folder, "t", "b"), os.path.join(folder, "b.real"))
+        os.symlink(os.path.join("..", "outside"), os.path.join(folder, "t", "b"))
+        try:
+            out, err = run.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            run.kill()
+            out, err = run.communicate()
+            failures.append("a folder swapped for a link, -j %s: no end in 120 s" % jobs)
+        paths = [json.loads(line)["path"] for line in (first + out).decode().splitlines()]
+        want = ["t\\a\\f%04d.png" % i for i in range(1500)] + ["t\\b"]
+        if (run.returncode, err, paths) != (0, b"", want):
+            failures.append("a folder swapped for a link, -j %s: exit status %d, %r, %d lines, the last %s" % (
+                jobs, run.returncode, err, len(paths), paths[-3:]))
+        os.remove(os.path.join(folder, "t", "b"))
+        os.rename(os.path.join(folder, "b.real"), os.path.join(folder, "t", "b"))
+    return failures
+
+
 def check_stopping(wine, qvrc, tmp, env):
     """A reader that goes away ends qvrc -r with status 2 and no message. Ctrl+C (SIGINT, which Wine hands
     to the program as the console's Ctrl+C) ends it within seconds with status 130, its output ending after
@@ -414,6 +445,7 @@ def main():
         started = time.monotonic()
         failures += check_tree(wine, qvrc, args.qvr, tmp, env)
         print("tree: %.1f s" % (time.monotonic() - started))
+        failures += check_swapped_folder(wine, qvrc, tmp, env)
         failures += check_stopping(wine, qvrc, tmp, env)
         failures += check_unreadable(wine, qvrc, args.qvr, tmp, env)
         started = time.monotonic()
