@@ -227,6 +227,36 @@ def check_swapped_folder(wine, qvrc, tmp, env):
     return failures
 
 
+def check_mounts(wine, qvrc, tmp, env):
+    """With root's right to mount: a tmpfs mounted inside the tree is an entry, with -x and without, as a volume's
+    mount point is on Windows (a name surrogate). Wine lists a Unix mount point as a reparse point without a tag
+    (file id 0), so -x itself is not seen here: the walk never reaches a folder on another volume. The tree bound
+    again beneath itself, on the same device, has the tree's volume and file id: one message, walked once."""
+    folder = os.path.join(tmp, "mounts")
+    mnt, loop = os.path.join(folder, "t", "mnt"), os.path.join(folder, "t", "a", "loop")
+    for name in ("t/a/f0.png", "t/mnt/.keep", "t/a/loop/.keep"):
+        write(os.path.join(folder, name), b"")
+    if os.geteuid() != 0 or os.stat(folder).st_dev != os.stat("/").st_dev or subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=1m", "qvr-test", mnt], capture_output=True).returncode != 0:
+        print("mounts: skipped (not root, the test's folder is not on the device of /, or tmpfs cannot be mounted)")
+        return []
+    failures = []
+    try:
+        shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(mnt, "m.png"))
+        shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(folder, "t", "a", "f0.png"))
+        looped = subprocess.run(["mount", "--bind", os.path.join(folder, "t"), loop], capture_output=True).returncode == 0
+        want = (["t\\a\\f0.png", "t\\mnt"], "qvrc: t\\a\\loop: not walked: a loop in the file system leads back to t\r\n"
+                if looped else "")
+        for options in (["-r"], ["-r", "-x"], ["--one-file-system", "-r", "-j", "1"]):
+            status, lines, err = json_lines([wine, qvrc, "--json", *options, "t"], folder, env, timeout=60)
+            if (status, ([line["path"] for line in lines], err.decode())) != (1 if looped else 0, want):
+                failures.append("mounts, %s: exit status %d, %s, %r" % (options, status, [l["path"] for l in lines], err))
+    finally:
+        subprocess.run(["umount", loop], capture_output=True)
+        subprocess.run(["umount", mnt], capture_output=True)
+    return failures
+
+
 def pipe_bytes(pipe):
     """How many bytes wait in the pipe for its reader."""
     waiting = bytearray(4)
@@ -496,6 +526,7 @@ def main():
         failures += check_tree(wine, qvrc, args.qvr, tmp, env)
         print("tree: %.1f s" % (time.monotonic() - started))
         failures += check_swapped_folder(wine, qvrc, tmp, env)
+        failures += check_mounts(wine, qvrc, tmp, env)
         failures += check_stopping(wine, qvrc, tmp, env)
         failures += check_unreadable(wine, qvrc, args.qvr, tmp, env)
         started = time.monotonic()
