@@ -236,9 +236,9 @@ def check_mounts(wine, qvrc, tmp, env):
     mnt, loop = os.path.join(folder, "t", "mnt"), os.path.join(folder, "t", "a", "loop")
     for name in ("t/a/f0.png", "t/mnt/.keep", "t/a/loop/.keep"):
         write(os.path.join(folder, name), b"")
-    if os.geteuid() != 0 or os.stat(folder).st_dev != os.stat("/").st_dev or subprocess.run(
-            ["mount", "-t", "tmpfs", "-o", "size=1m", "qvr-test", mnt], capture_output=True).returncode != 0:
-        print("mounts: skipped (not root, the test's folder is not on the device of /, or tmpfs cannot be mounted)")
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "qvr-test", mnt],
+                                           capture_output=True).returncode != 0:
+        print("mounts: skipped (not root, or tmpfs cannot be mounted here)")
         return []
     failures = []
     try:
