@@ -46,10 +46,10 @@ struct CliItem {
                       // listed, never as a typed name would be (Windows trims a typed name's
                       // trailing dots and blanks)
     intptr_t tree;    // a folder the walk holds open, beneath which the file lies; -1: none
-    size_t beneath;   // with `listed`: where the part of `path` the system listed starts: below
-                      // `tree` for the walk's, the name for a pattern's match; below the
-                      // argument's folder for a walk without `tree` (Windows), or at that
-                      // folder's own name when a pattern matched it
+    size_t beneath;   // with `listed`: where the part of `path` the system listed starts, below
+                      // `tree` when there is one; for a pattern's match, its name. Windows holds
+                      // no tree: the part below the argument's folder, or from that folder's own
+                      // name when a pattern matched it
 };
 
 // Probes the file that `item` names, as ProbeImageFile does. Several threads may probe at once,

@@ -265,10 +265,6 @@ uint32_t ReparseTag(HANDLE handle)
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-} // namespace
-
-namespace {
-
 // The Unicode path that opens the folder `path`, its part from byte `listed` on as listed; the tree
 // an argument names (`tree`) as the walk's paths extend it, with a separator after it: a typed
 // "t " would otherwise open t, whose entries "t \x" reach nothing. False for what names no folder

@@ -204,7 +204,7 @@ def check_swapped_folder(wine, qvrc, tmp, env):
     folder, failures = os.path.join(tmp, "swap"), []
     for name in ["t/a/f%04d.png" % i for i in range(1500)] + ["t/b/b0.png", "t/b/b1.png", "outside/o0.png"]:
         os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
-        shutil.copy(os.path.join(tmp, "made", "a.png"), os.path.join(folder, name))
+        os.link(os.path.join(tmp, "made", "a.png"), os.path.join(folder, name))
     for jobs in ("1", "8"):  # far more entries in t/a than the pipe, the output buffer and the window hold
         run = subprocess.Popen([wine, qvrc, "-r", "--json", "-j", jobs, "t"], cwd=folder, env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, bufsize=0)  # one line read, no more
