@@ -46,7 +46,10 @@ struct CliItem {
                       // listed, never as a typed name would be (Windows trims a typed name's
                       // trailing dots and blanks)
     intptr_t tree;    // a folder the walk holds open, beneath which the file lies; -1: none
-    size_t beneath;   // with `tree`: where the part of `path` below that folder starts
+    size_t beneath;   // with `listed`: where the part of `path` the system listed starts, below
+                      // `tree` when there is one; for a pattern's match, its name. Windows holds
+                      // no tree: the part below the argument's folder, or from that folder's own
+                      // name when a pattern matched it
 };
 
 // Probes the file that `item` names, as ProbeImageFile does. Several threads may probe at once,
@@ -99,8 +102,10 @@ enum CliFolderOpened {
 };
 
 // Opens the folder an argument names, through links as the user named them: the tree that the
-// walk reads beneath. CLI_NOT_A_FOLDER for anything else (the argument is then probed).
-int OpenCliTree(const char* path, CliFolder* tree, std::string* reason);
+// walk reads beneath. `listed`: a pattern's match, opened as listed. CLI_NOT_A_FOLDER for anything
+// else (the argument is then probed). A platform whose patterns list names holds no handle for a
+// tree (Windows): the walk's `beneath` then says where the listed part of a path starts.
+int OpenCliTree(const char* path, bool listed, CliFolder* tree, std::string* reason);
 
 // Opens the folder `path` for reading: the tree itself (`listed` null, `path` the tree's own) or a
 // folder beneath it that the walk listed as `listed`, the part of `path` below the tree starting at

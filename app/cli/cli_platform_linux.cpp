@@ -108,7 +108,7 @@ bool Identify(int fd, CliFolderId* id)
 
 } // namespace
 
-int OpenCliTree(const char* path, CliFolder* tree, std::string*)
+int OpenCliTree(const char* path, bool, CliFolder* tree, std::string*)
 {
     int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 || !Identify(fd, &tree->id)) {

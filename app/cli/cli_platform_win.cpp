@@ -138,23 +138,43 @@ void ForEachCliPath(const char* argument, bool exact, bool folders, CliPathVisit
 
 namespace {
 
-// The exact form of a listed name that the system would trim (x.png. beside x.png): the folder part
-// as typed, made full as the system makes it, then the name as listed. Empty when none is needed
-// or it cannot be made; a path in the exact form already is probed as it is.
-std::wstring ExactFormOf(const std::wstring& widePath)
+// How many UTF-16 units the first `bytes` bytes of `path` take (at most all of it).
+size_t UnitsOf(const char* path, size_t bytes)
+{
+    int length = static_cast<int>(std::min(bytes, std::strlen(path)));
+    return length ? static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, path, length, nullptr, 0)) : 0;
+}
+
+// The exact form of a path whose part from `listed` on (UTF-16 units) the system listed, when the
+// system would change that part opening the path as it is (x.png. beside x.png, a folder dir.
+// beside dir): the part before it as typed, made full as the system makes it, then the listed part
+// as it is. Empty when none is needed or it cannot be made; a path in the exact form already is
+// taken as it is.
+std::wstring ExactFormOf(const std::wstring& widePath, size_t listed)
 {
     const wchar_t* path = widePath.c_str();
-    size_t folderLength = FolderPartLengthOf(path);
-    if (ExactPrefixLength(path) || !TrimmedWhenOpened(path, folderLength))
+    if (ExactPrefixLength(path) || !TrimmedWhenOpened(path, listed))
         return std::wstring();
-    std::wstring folder = folderLength ? widePath.substr(0, folderLength) : L".";
+    std::wstring folder = listed ? widePath.substr(0, listed) : L".";
     std::wstring full(WIDE_PATH_SIZE, L'\0'), exact(WIDE_PATH_SIZE, L'\0');
     DWORD length = GetFullPathNameW(folder.c_str(), WIDE_PATH_SIZE, &full[0], nullptr);
-    if (length == 0 || length >= WIDE_PATH_SIZE ||
-        !MakeExactPath(full.c_str(), path + folderLength, &exact[0], exact.size()))
+    if (length == 0 || length >= WIDE_PATH_SIZE || !MakeExactPath(full.c_str(), path + listed, &exact[0], exact.size()))
         return std::wstring();
-    exact.resize(wcslen(exact.c_str()) + 1);
+    exact.resize(wcslen(exact.c_str()));
     return exact;
+}
+
+// The Unicode path that reaches what `path` names, its part from byte `listed` on as the system
+// listed it. False when `path` has no Unicode form.
+bool ReachedPath(const char* path, size_t listed, std::wstring* reached)
+{
+    if (!ToWide(path, reached))
+        return false;
+    reached->resize(wcslen(reached->c_str()));
+    std::wstring exact = ExactFormOf(*reached, UnitsOf(path, listed));
+    if (!exact.empty())
+        reached->swap(exact);
+    return true;
 }
 
 } // namespace
@@ -164,7 +184,7 @@ int ProbeCliPath(ImageInfo* info, const CliItem* item)
     // Both forms live on the heap, sized to the path: several threads probe at once. A listed name
     // is shown as listed and reached through its exact form; a typed one as the system opens it.
     const char* path = item->path.c_str();
-    std::wstring widePath, exact;
+    std::wstring widePath, reached;
     std::vector<char> shown;
     if (ToWide(path, &widePath))
         shown.resize(2 * widePath.size());
@@ -172,9 +192,9 @@ int ProbeCliPath(ImageInfo* info, const CliItem* item)
         BuildMissingFileRecord(info);
         return 0;
     }
-    if (item->listed)
-        exact = ExactFormOf(widePath);
-    return ProbeWideFile(info, shown.data(), exact.empty() ? widePath.c_str() : exact.c_str());
+    if (!item->listed || !ReachedPath(path, item->beneath, &reached))
+        reached = widePath;
+    return ProbeWideFile(info, shown.data(), reached.c_str());
 }
 
 int LimitCliProbers(int jobs)
@@ -192,12 +212,6 @@ const char g_cliPathSeparator[] = "\\";
 const size_t g_cliPathLimit = 3 * (MAX_PATH - 1) + 1;
 
 namespace {
-
-// A path that names no folder whatever is there: a device, a pipe or a pattern, never opened.
-bool NamesNoFolder(const wchar_t* path)
-{
-    return NamesDosDevice(path) || InDeviceNamespace(path) || InPipeShare(path) || HasWildcard(path);
-}
 
 // Why a folder's search failed, in the words the C runtimes use; null when it is an empty root.
 const char* WhyUnread(DWORD error, const wchar_t* folder)
@@ -251,12 +265,25 @@ uint32_t ReparseTag(HANDLE handle)
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The Unicode path that opens the folder `path`, its part from byte `listed` on as listed; the tree
+// an argument names (`tree`) as the walk's paths extend it, with a separator after it: a typed
+// "t " would otherwise open t, whose entries "t \x" reach nothing. False for what names no folder
+// and is never opened: a device, a pipe or a pattern (a drive or share path in the exact form is
+// opened as written).
+bool FolderPath(const char* path, size_t listed, bool tree, std::wstring* wide)
+{
+    std::wstring typed;
+    if (!ToWide(path, &typed) || RefusesOpening(typed.c_str()))
+        return false;
+    return ReachedPath(tree ? JoinCliPath(path, "").c_str() : path, listed, wide);
+}
+
 } // namespace
 
-int OpenCliTree(const char* path, CliFolder* tree, std::string*)
+int OpenCliTree(const char* path, bool listed, CliFolder* tree, std::string*)
 {
     std::wstring wide;
-    if (!ToWide(path, &wide) || NamesNoFolder(wide.c_str()))
+    if (!FolderPath(path, listed ? FolderPartLength(path) : SIZE_MAX, true, &wide))
         return CLI_NOT_A_FOLDER;
     // A link or junction that the user named: what it leads to decides.
     HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
@@ -270,11 +297,11 @@ int OpenCliTree(const char* path, CliFolder* tree, std::string*)
     return folder ? CLI_OPENED : CLI_NOT_A_FOLDER;
 }
 
-int OpenCliFolder(const CliFolder*, const char* path, size_t, const CliFolderId* listed, CliFolder* folder,
+int OpenCliFolder(const CliFolder*, const char* path, size_t beneath, const CliFolderId* listed, CliFolder* folder,
                   std::string* reason)
 {
     std::wstring wide;
-    if (!ToWide(path, &wide) || NamesNoFolder(wide.c_str())) {
+    if (!FolderPath(path, beneath, !listed, &wide)) {
         *reason = "No such file or directory";
         return CLI_UNREADABLE;
     }

@@ -195,10 +195,13 @@ void CloseRetiredTrees(CliWalk* walk, bool all)
     walk->retired.erase(std::remove_if(walk->retired.begin(), walk->retired.end(), done), walk->retired.end());
 }
 
-// Walks the folder `root`, which the argument named; false once stopped.
-bool WalkArgument(CliWalk* walk, const std::string& root, const CliFolder& folder)
+// Walks the folder `root`, which the argument named or a pattern matched (`listed`); false once
+// stopped. Below a pattern's match its own name was listed too (a platform with patterns holds no
+// tree handle, so `beneath` is only where the listed part starts).
+bool WalkArgument(CliWalk* walk, const std::string& root, bool listed, const CliFolder& folder)
 {
-    Tree tree = {walk, folder, JoinCliPath(root, "").size(), {}};
+    size_t beneath = listed ? FolderPartLength(root.c_str()) : JoinCliPath(root, "").size();
+    Tree tree = {walk, folder, beneath, {}};
     bool going = WalkTree(&tree, root);
     walk->retired.push_back({folder, CliBatchSubmitted()});
     return going;
@@ -222,12 +225,13 @@ void VisitPath(void* context, const char* path, bool probe, bool listed)
             }
             CloseRetiredTrees(walk, false);
         }
-        if (OpenCliTree(path, &tree, &reason) == CLI_OPENED) {
-            walk->going = WalkArgument(walk, path, tree);
+        if (OpenCliTree(path, listed, &tree, &reason) == CLI_OPENED) {
+            walk->going = WalkArgument(walk, path, listed, tree);
             return;
         }
     }
-    walk->going = SubmitCliPath(CliItem{path, listed, -1, 0}, probe ? nullptr : ": no such file\n");
+    CliItem item = {path, listed, -1, listed ? FolderPartLength(path) : 0};
+    walk->going = SubmitCliPath(item, probe ? nullptr : ": no such file\n");
 }
 
 } // namespace

@@ -147,7 +147,7 @@ TEST(QvrWalk, AListedFolderOpensOnlyAsListed)
         CliFolder tree;
         std::string reason;
         std::string root = (dir.path / "t").string();
-        ASSERT_EQ(OpenCliTree(root.c_str(), &tree, &reason), CLI_OPENED);
+        ASSERT_EQ(OpenCliTree(root.c_str(), false, &tree, &reason), CLI_OPENED);
         CliFolder folder;
         ASSERT_EQ(OpenCliFolder(&tree, root.c_str(), root.size(), nullptr, &folder, &reason), CLI_OPENED);
         CliFolderList list;

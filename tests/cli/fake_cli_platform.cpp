@@ -56,7 +56,7 @@ intptr_t OpenHandle()
 
 } // namespace
 
-int OpenCliTree(const char* path, CliFolder* tree, std::string*)
+int OpenCliTree(const char* path, bool, CliFolder* tree, std::string*)
 {
     auto found = g_fakeTree.find(path);
     if (found == g_fakeTree.end() || !found->second.folder)
