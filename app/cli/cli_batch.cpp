@@ -248,6 +248,11 @@ void WaitForHead()
     b.submitterWaits = true;
     b.finishedBefore = b.finished;
     b.wakeAfter = b.slots.size() / 4;
+    if (!SubmitterMayGo()) {
+        UnlockCliBatch();
+        b.calls.flush(b.calls.context);
+        LockCliBatch();
+    }
     while (!SubmitterMayGo()) {
         WaitCliBatch(CLI_RESULT_READY);
         UnlockCliBatch();
@@ -276,10 +281,12 @@ bool SubmitHere(const CliItem& item, const char* unprobed, const CliResult* give
     Slot* slot = &b.slots[0];
     slot->item = item;
     slot->unprobed = unprobed;
-    if (given)
+    if (given) {
         slot->result = *given;
-    else
+    } else {
+        b.calls.flush(b.calls.context);
         Report(slot);
+    }
     LockCliBatch();
     bool going = b.stop == CLI_GOING; // a probe that was interrupted is not printed
     ++b.submitted;
@@ -322,6 +329,7 @@ bool Submit(const CliItem& item, const char* unprobed, const CliResult* given)
         uint64_t here = b.claimed++;
         PassMessages();
         UnlockCliBatch();
+        b.calls.flush(b.calls.context);
         Report(SlotOf(here));
         LockCliBatch();
         SlotOf(here)->done = true;

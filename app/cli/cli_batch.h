@@ -29,6 +29,10 @@ struct CliBatchCalls {
     bool (*print)(void* context, const CliResult* result);
     // Called on the submitting thread whenever it prints or wakes from a wait.
     void (*tick)(void* context);
+    // Called on the submitting thread, without the lock, before it waits or probes on the spot:
+    // what it printed goes out, so that a run ended meanwhile (an interrupt's grace run out while
+    // a probe is deep in a file) loses no whole result.
+    void (*flush)(void* context);
     void* context;
 };
 

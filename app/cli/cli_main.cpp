@@ -271,6 +271,11 @@ void Tick(void* context)
     DrawProgress(static_cast<CliRun*>(context));
 }
 
+void Flush(void* context)
+{
+    FlushOutput(static_cast<CliRun*>(context)->out);
+}
+
 // On the submitting thread, in order: a blank line between files in text form, the file's text,
 // then its message.
 bool PrintResult(void* context, const CliResult* result)
@@ -415,7 +420,7 @@ int main(int argc, char** argv)
     g_submitter = CurrentCliThread();
     run.progress.shown = IsCliTerminal(stderr) && !IsCliTerminal(stdout);
     run.progress.start = run.progress.drawn = CliMicroseconds();
-    CliBatchCalls calls = {ReportPath, PrintResult, Tick, &run};
+    CliBatchCalls calls = {ReportPath, PrintResult, Tick, Flush, &run};
     StartCliBatch(options.jobs, &calls);
     bool finished = false;
 #if __cpp_exceptions

@@ -67,7 +67,7 @@ void NoTick(void*) {}
 bool Batch(Transcript* transcript, int jobs, bool recursive, const std::vector<std::string>& arguments,
            size_t window = 0, bool oneFileSystem = false)
 {
-    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, transcript};
+    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, NoTick, transcript};
     g_probed = g_printed = 0;
     g_window = window;
     StartCliBatch(jobs, &calls, window);
