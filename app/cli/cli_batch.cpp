@@ -86,15 +86,11 @@ bool ProberMayGo()
     return g_batch.stop != CLI_GOING || g_batch.ending || Waiting() > 0;
 }
 
-// Whether a sleeping prober is wanted for the waiting paths. An awake prober takes path after
-// path without being woken; a sleeping one is woken when none is awake, when the awake ones fall
-// behind, or when probes wait for the device.
+// Whether a sleeping prober is wanted: whenever a path waits. The probers awake may all be deep in
+// long probes, and a path left waiting for them holds up every result after it.
 bool ProberWanted()
 {
-    const Batch& b = g_batch;
-    uint64_t awake = static_cast<uint64_t>(b.started - b.idle);
-    uint64_t waiting = Waiting();
-    return waiting > 0 && (awake == 0 || waiting > 2 * awake || b.devicesWait); // awake ones may be waiting too
+    return Waiting() > 0;
 }
 
 // With the lock held, after any change of the batch.
@@ -240,14 +236,14 @@ bool PrintFinished()
     return b.stop == CLI_GOING;
 }
 
-// Waits until the oldest item is finished, and with it a quarter of the window or everything
-// claimed, or the batch stops. With the lock held.
-void WaitForHead()
+// Waits until the oldest item is finished, and with it `batch` items or everything claimed, or the
+// batch stops. With the lock held.
+void WaitForHead(uint64_t batch)
 {
     Batch& b = g_batch;
     b.submitterWaits = true;
     b.finishedBefore = b.finished;
-    b.wakeAfter = b.slots.size() / 4;
+    b.wakeAfter = batch;
     if (!SubmitterMayGo()) {
         UnlockCliBatch();
         b.calls.flush(b.calls.context);
@@ -262,13 +258,14 @@ void WaitForHead()
     b.submitterWaits = false;
 }
 
-// Prints everything submitted, waiting as needed; with `room`, only until a slot is free. With
-// the lock held. False once the batch has stopped.
+// Prints everything submitted, waiting as needed; with `room`, only until a slot is free: then a
+// quarter of the window at a time, when more paths are to come; else each result as soon as it
+// is the oldest, as nothing else would print it. With the lock held. False once stopped.
 bool PrintUntil(bool room)
 {
     Batch& b = g_batch;
     while (b.stop == CLI_GOING && (room ? b.submitted - b.printed == b.slots.size() : b.printed != b.submitted)) {
-        WaitForHead();
+        WaitForHead(room ? b.slots.size() / 4 : 1);
         PrintFinished();
     }
     return b.stop == CLI_GOING;

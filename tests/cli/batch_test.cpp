@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -239,6 +240,30 @@ TEST(Batch, ResultsWaitInAWindowOfFixedSize)
     EXPECT_GE(waiting, 60); // the other probers went on
     EXPECT_LE(waiting, 64); // ... but no further than the window of 8 per job
     EXPECT_EQ(got.text, Expected(false, arguments));
+}
+
+// A probe deep in a long file holds up nothing but itself: the result before it is printed, and
+// the path after it probed, while it goes on (it waits for both, ten seconds at most).
+TEST(Batch, ALongProbeHoldsUpNothingButItself)
+{
+    std::vector<std::string> arguments = FlatFiles(3);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool after = false, waited = false;
+    g_delayMicroseconds = [&](const std::string& path) {
+        std::unique_lock<std::mutex> held(lock);
+        for (int tenth = 0; path == "f1" && !waited && tenth < 1000; ++tenth) // printing tells no one: look again
+            waited = changed.wait_for(held, std::chrono::milliseconds(10), [&] { return g_printed >= 1 && after; });
+        after |= path == "f2";
+        changed.notify_all();
+        return 0;
+    };
+    for (int jobs : {2, 8}) {
+        waited = after = false;
+        EXPECT_EQ(RunBatch(jobs, false, arguments).text, Expected(false, arguments));
+        EXPECT_TRUE(waited) << "jobs " << jobs;
+    }
+    g_delayMicroseconds = [](const std::string&) { return 0; };
 }
 
 // A chain of folders deeper than a path can be long: the walk takes no stack per level, every
