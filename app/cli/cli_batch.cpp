@@ -12,7 +12,8 @@ enum {
     MIN_WINDOW = 64,
     BUSY_PROBERS = 2,   // probers started at once: a probe served from memory is mostly work for
                         // the processor, and more threads than cores only contend
-    WAITING_PROBE = 30, // microseconds: a probe this slow that had to wait, waited for the device
+    WAITING_PROBE = 30, // microseconds: a probe this slow may have waited for the device
+    DEVICE_WAIT = 1000, // microseconds off the processor in one probe: no lock is held that long
     SAMPLED_PROBES = 4, // of fast probes, one in so many is watched for waits
     GROWTH_SAMPLES = 2, // watched probes, at least, behind the growth of the probers
     RECENT_PROBES = 64, // watched probes that count in full
@@ -127,22 +128,33 @@ void Report(Slot* slot)
 enum Watch {
     NOT_WATCHED,
     WATCHED,
-    WAITED, // slow, and its thread gave way: a probe merely interrupted by other threads does not count
+    WAITED, // for the device: a probe merely held up by a lock or by other threads does not count
 };
+
+// Whether the calling thread waited for the device since `watch` began: it read from a block
+// device, or it was off the processor longer than any lock is held.
+bool WaitedForDevice(const CliWatch& watch)
+{
+    uint64_t elapsed = CliMicroseconds() - watch.start;
+    if (elapsed <= WAITING_PROBE)
+        return false;
+    CliThreadUse now = GetCliThreadUse();
+    if (!now.known || !watch.use.known)
+        return true;
+    return now.blockReads != watch.use.blockReads || elapsed > now.processor - watch.use.processor + DEVICE_WAIT;
+}
 
 // Probes `slot`. One fast probe in SAMPLED_PROBES is watched for waits, and every probe after a
 // slow one, so that a slow device is seen from its first probes on.
 Watch ReportWatched(Slot* slot, uint64_t item, bool* watchNext)
 {
-    bool watch = *watchNext || item % SAMPLED_PROBES == 0;
-    uint64_t start = CliMicroseconds();
-    uint64_t waits = watch ? CliThreadWaits() : 0;
+    bool watched = *watchNext || item % SAMPLED_PROBES == 0;
+    CliWatch watch = {CliMicroseconds(), watched ? GetCliThreadUse() : CliThreadUse{false, 0, 0}};
     Report(slot);
-    bool slow = CliMicroseconds() - start > WAITING_PROBE;
-    *watchNext = slow;
-    if (!watch)
+    *watchNext = CliMicroseconds() - watch.start > WAITING_PROBE;
+    if (!watched)
         return NOT_WATCHED;
-    return slow && CliThreadWaits() != waits ? WAITED : WATCHED;
+    return WaitedForDevice(watch) ? WAITED : WATCHED;
 }
 
 // Decides, with the lock held, how many probers to start: BUSY_PROBERS at once; beyond them, up to
@@ -420,9 +432,14 @@ bool EndCliBatch()
     return finished;
 }
 
-void NoteCliFolderRead(uint64_t microseconds, bool gaveWay)
+CliWatch StartCliWatch()
 {
-    if (microseconds <= WAITING_PROBE || !gaveWay)
+    return {CliMicroseconds(), GetCliThreadUse()};
+}
+
+void NoteCliFolderRead(const CliWatch& watch)
+{
+    if (!WaitedForDevice(watch))
         return;
     LockCliBatch();
     g_batch.watched += GROWTH_SAMPLES;

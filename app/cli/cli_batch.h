@@ -70,10 +70,17 @@ int CliBatchStop(); // CliStop
 // returning from main (nothing a prober may touch is freed).
 bool EndCliBatch();
 
-// The walk read a folder in `microseconds` and its thread gave way (or not) meanwhile: a folder that
-// waited for the device is evidence enough that probes will, and the probers grow with the paths
-// submitted from now on, before any probe has ended.
-void NoteCliFolderRead(uint64_t microseconds, bool gaveWay);
+// When a piece of work began, and what its thread had spent by then.
+struct CliWatch {
+    uint64_t start;
+    CliThreadUse use;
+};
+CliWatch StartCliWatch();
+
+// The walk read a folder since `watch` began: a folder read that waited for the device is evidence
+// enough that probes will, and the probers grow with the paths submitted from now on, before any
+// probe has ended.
+void NoteCliFolderRead(const CliWatch& watch);
 
 // Whether a thread waiting on `condition` (CliCondition) may go on now, so that a test can see
 // that none is left asleep when it may. With the lock held.

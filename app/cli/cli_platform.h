@@ -163,6 +163,12 @@ void SetCliOutputEncoding(FILE* stream, int encoding);
 size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count);
 uint64_t CliMicroseconds(); // a clock that only moves forward
 uint64_t CurrentCliThread(); // a number for the calling thread, unique while it runs
-// How often the calling thread has had to wait so far (for a device or a lock); a batch starts
-// more probers when probes wait for the device. A platform that cannot tell counts every call.
-uint64_t CliThreadWaits();
+// What the calling thread has spent so far: microseconds on a processor, and reads it waited for
+// a block device to answer; a batch starts more probers when probes wait for the device. `known`
+// is false where the platform cannot tell: then a slow probe counts as one that waited.
+struct CliThreadUse {
+    bool known;
+    uint64_t processor;
+    uint64_t blockReads;
+};
+CliThreadUse GetCliThreadUse();

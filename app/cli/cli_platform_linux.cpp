@@ -341,10 +341,15 @@ size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count)
     return std::fwrite(bytes, 1, count, stream);
 }
 
-uint64_t CliThreadWaits()
+CliThreadUse GetCliThreadUse()
 {
     rusage usage;
-    return getrusage(RUSAGE_THREAD, &usage) == 0 ? static_cast<uint64_t>(usage.ru_nvcsw) : 0;
+    if (getrusage(RUSAGE_THREAD, &usage) != 0)
+        return {false, 0, 0};
+    auto microseconds = [](const timeval& time) {
+        return static_cast<uint64_t>(time.tv_sec) * 1000000u + static_cast<uint64_t>(time.tv_usec);
+    };
+    return {true, microseconds(usage.ru_utime) + microseconds(usage.ru_stime), static_cast<uint64_t>(usage.ru_inblock)};
 }
 
 uint64_t CurrentCliThread()

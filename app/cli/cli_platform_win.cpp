@@ -579,12 +579,11 @@ uint64_t CliMicroseconds()
     return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond; // no overflow
 }
 
-uint64_t CliThreadWaits()
+CliThreadUse GetCliThreadUse()
 {
-    // Windows counts a thread's context switches only in a snapshot of every process on the
-    // system, far too dear per probe: every call counts, so every slow probe counts as waiting.
-    static std::atomic<uint32_t> calls(0);
-    return ++calls;
+    // A thread's processor time is counted here in clock ticks of 15.6 ms, far too coarse for a
+    // probe, and its waits for the disk not at all: every slow probe counts as one that waited.
+    return {false, 0, 0};
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)

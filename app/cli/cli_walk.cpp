@@ -131,7 +131,7 @@ bool EnterFolder(Tree* tree, const std::string& path, const CliFolderId* listed)
     }
     CliFolder folder;
     std::string reason;
-    uint64_t start = CliMicroseconds(), waits = CliThreadWaits();
+    CliWatch watch = StartCliWatch();
     switch (OpenCliFolder(&tree->folder, path.c_str(), tree->beneath, listed, &folder, &reason)) {
     case CLI_NOT_A_FOLDER:
         return SubmitEntry(tree, path);
@@ -142,7 +142,7 @@ bool EnterFolder(Tree* tree, const std::string& path, const CliFolderId* listed)
     }
     Level level = {path, folder.id, {}, 0};
     bool read = ReadCliFolder(&folder, &level.list, &reason);
-    NoteCliFolderRead(CliMicroseconds() - start, CliThreadWaits() != waits); // the device is the walk's first
+    NoteCliFolderRead(watch); // the device is the walk's first
     if (!read)
         return SubmitUnreadable(path, reason.empty() ? "unknown error" : reason.c_str());
     const CliFolderList& list = level.list;

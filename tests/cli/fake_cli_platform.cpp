@@ -189,12 +189,13 @@ bool IsCliOutputGone(int) { return false; }
 bool IsCliTerminal(FILE*) { return false; }
 size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count) { return fwrite(bytes, 1, count, stream); }
 
-uint64_t CliThreadWaits()
+CliThreadUse GetCliThreadUse()
 {
+    // Under a schedule a probe that waits for the device is one that reads from one; elsewhere
+    // every slow probe counts as waiting: delayed probes grow the probers.
     if (Scheduling())
-        return ScheduledThreadWaits();
-    static std::atomic<uint64_t> s_calls{0};
-    return ++s_calls; // every slow probe counts as waiting: delayed probes grow the probers
+        return {true, ScheduledProcessorTime(), ScheduledDeviceWaits()};
+    return {false, 0, 0};
 }
 
 uint64_t CliMicroseconds()

@@ -22,7 +22,8 @@ struct SimThread {
     int id;
     State state;
     int condition;  // WAITING: what for; WANTS_LOCK after a wake: what it was woken from
-    uint64_t waits; // times it had to wait
+    uint64_t deviceWaits; // pauses that waited for the device
+    uint64_t offProcessor; // microseconds of them
     ucontext_t context;
     std::unique_ptr<char[]> stack; // none for the exploring thread
     const void* stackBottom;       // for AddressSanitizer
@@ -205,7 +206,8 @@ SimThread* AddThread()
     thread->id = static_cast<int>(g_threads.size() - 1);
     thread->state = SimThread::RUNNABLE;
     thread->condition = -1;
-    thread->waits = 0;
+    thread->deviceWaits = 0;
+    thread->offProcessor = 0;
     thread->stackBottom = nullptr;
     thread->stackSize = 0;
     return thread;
@@ -342,8 +344,6 @@ bool Scheduling()
 
 void ScheduledLock()
 {
-    if (g_lockOwner >= 0)
-        ++g_self->waits;
     g_self->state = SimThread::WANTS_LOCK;
     g_self->condition = -1;
     Switch("lock");
@@ -363,7 +363,6 @@ void ScheduledWait(int condition)
     if (g_lockOwner != g_self->id)
         Abandon("wait without the lock");
     g_lockOwner = -1;
-    ++g_self->waits;
     g_self->state = SimThread::WAITING;
     g_self->condition = condition;
     CheckSleepers();
@@ -410,7 +409,8 @@ void ScheduledJoin()
 void ScheduledPause(const char* what, uint64_t waited)
 {
     g_clock += waited;
-    g_self->waits += waited > 0;
+    g_self->deviceWaits += waited > 0;
+    g_self->offProcessor += waited;
     g_self->state = SimThread::RUNNABLE;
     Switch(what);
 }
@@ -420,7 +420,12 @@ uint64_t ScheduledClock()
     return g_clock;
 }
 
-uint64_t ScheduledThreadWaits()
+uint64_t ScheduledDeviceWaits()
 {
-    return g_self->waits;
+    return g_self->deviceWaits;
+}
+
+uint64_t ScheduledProcessorTime()
+{
+    return g_clock - g_self->offProcessor;
 }

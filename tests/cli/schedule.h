@@ -41,5 +41,6 @@ bool ScheduledStart(void (*run)(void* context), void* context);
 void ScheduledJoin(); // waits until every other thread has finished
 // A turn another thread may take, `waited` microseconds of a probe that waited for the device.
 void ScheduledPause(const char* what, uint64_t waited);
-uint64_t ScheduledClock();       // microseconds: moves on with every turn and every wait
-uint64_t ScheduledThreadWaits(); // how often the calling thread had to wait
+uint64_t ScheduledClock();         // microseconds: moves on with every turn and every wait
+uint64_t ScheduledDeviceWaits();   // pauses of the calling thread that waited for the device
+uint64_t ScheduledProcessorTime(); // the clock less the calling thread's waits for the device
