@@ -12,11 +12,14 @@ enum {
     MIN_WINDOW = 64,
     BUSY_PROBERS = 2,   // probers started at once: a probe served from memory is mostly work for
                         // the processor, and more threads than cores only contend
-    WAITING_PROBE = 30, // microseconds: a probe this slow may have waited for the device
-    DEVICE_WAIT = 1000, // microseconds off the processor in one probe: no lock is held that long
-    SAMPLED_PROBES = 4, // of fast probes, one in so many is watched for waits
-    GROWTH_SAMPLES = 2, // watched probes, at least, behind the growth of the probers
-    RECENT_PROBES = 64, // watched probes that count in full
+    WAITING_PROBE = 30,    // microseconds: a probe this slow may have waited for the device
+    MAYBE_DEVICE = 1000,   // microseconds off the processor, having given it up: a device, or a
+                           // lock whose holder lost the processor meanwhile
+    SURELY_DEVICE = 10000, // ... longer than a busy processor keeps any thread from a lock
+    SAMPLED_PROBES = 4,    // of fast probes, one in so many is watched for waits
+    GROWTH_SAMPLES = 4,    // watched probes, at least, that maybe waited, half of those watched
+    SURE_WAITS = 2,        // waits that surely were for the device, enough on their own
+    RECENT_PROBES = 64,    // watched probes that count in full
 };
 
 struct Slot {
@@ -53,8 +56,9 @@ struct Batch {
     // then frees a good part of the window, not a slot at a time.
     bool submitterWaits;
     uint64_t finishedBefore, wakeAfter;
-    // Watched probes of late, and how many of them waited for the device.
-    int watched, waited;
+    // Watched probes of late, how many of them maybe waited for the device, and how many waits
+    // (of probes and of the walk's folder reads) surely did.
+    int watched, waited, sure;
     bool devicesWait; // probes wait for the device: every waiting path gets a prober from now on
 };
 
@@ -125,47 +129,64 @@ void Report(Slot* slot)
     g_batch.calls.report(g_batch.calls.context, slot->item, slot->unprobed, &slot->result);
 }
 
-enum Watch {
-    NOT_WATCHED,
-    WATCHED,
-    WAITED, // for the device: a probe merely held up by a lock or by other threads does not count
+enum Wait {
+    NO_WAIT,
+    MAYBE_WAITED,  // for the device or for a lock
+    SURELY_WAITED, // for the device
 };
 
-// Whether the calling thread waited for the device since `watch` began: it read from a block
-// device, or it was off the processor longer than any lock is held.
-bool WaitedForDevice(const CliWatch& watch)
+// Whether the calling thread waited for the device since `watch` began: surely when it read from a
+// block device or gave the processor up for longer than any lock keeps it, maybe when for longer
+// than a lock is held. A thread that only waited for its turn on a busy processor gave nothing up.
+Wait WaitedForDevice(const CliWatch& watch)
 {
     uint64_t elapsed = CliMicroseconds() - watch.start;
     if (elapsed <= WAITING_PROBE)
-        return false;
+        return NO_WAIT;
     CliThreadUse now = GetCliThreadUse();
     if (!now.known || !watch.use.known)
-        return true;
-    return now.blockReads != watch.use.blockReads || elapsed > now.processor - watch.use.processor + DEVICE_WAIT;
+        return SURELY_WAITED;
+    uint64_t off = elapsed - std::min(elapsed, now.processor - watch.use.processor);
+    if (now.blockReads != watch.use.blockReads || (now.waits != watch.use.waits && off > SURELY_DEVICE))
+        return SURELY_WAITED;
+    return now.waits != watch.use.waits && off > MAYBE_DEVICE ? MAYBE_WAITED : NO_WAIT;
 }
 
 // Probes `slot`. One fast probe in SAMPLED_PROBES is watched for waits, and every probe after a
 // slow one, so that a slow device is seen from its first probes on.
-Watch ReportWatched(Slot* slot, uint64_t item, bool* watchNext)
+// With the lock held: what a watch of the calling thread saw.
+void CountWait(Wait wait)
+{
+    Batch& b = g_batch;
+    ++b.watched;
+    b.waited += wait != NO_WAIT;
+    b.sure += wait == SURELY_WAITED;
+    if (b.watched >= RECENT_PROBES) // what was watched long ago counts for less and less
+        b.watched /= 2, b.waited /= 2;
+}
+
+// Probes `slot`; false when it was not watched. One fast probe in SAMPLED_PROBES is watched for
+// waits, and every probe after a slow one, so that a slow device is seen from its first probes on.
+bool ReportWatched(Slot* slot, uint64_t item, bool* watchNext, Wait* wait)
 {
     bool watched = *watchNext || item % SAMPLED_PROBES == 0;
-    CliWatch watch = {CliMicroseconds(), watched ? GetCliThreadUse() : CliThreadUse{false, 0, 0}};
+    CliWatch watch = {CliMicroseconds(), watched ? GetCliThreadUse() : CliThreadUse{false, 0, 0, 0}};
     Report(slot);
     *watchNext = CliMicroseconds() - watch.start > WAITING_PROBE;
-    if (!watched)
-        return NOT_WATCHED;
-    return WaitedForDevice(watch) ? WAITED : WATCHED;
+    if (watched)
+        *wait = WaitedForDevice(watch);
+    return watched;
 }
 
 // Decides, with the lock held, how many probers to start: BUSY_PROBERS at once; beyond them, up to
-// `jobs`, one for every waiting path once at least half of the probes watched of late waited for
-// the device (a cold disk, a network share, where more probes at once make the batch faster), or a
-// folder the walk read did; a probe that waited now and then for a lock or a page does not make
-// them grow. The caller starts them (WakeAndGrow).
+// `jobs`, one for every waiting path once probes or the walk's folder reads surely waited for the
+// device twice, or at least half of the probes watched of late maybe did (a cold disk, a network
+// share, where more probes at once make the batch faster); a probe that waited now and then for a
+// lock does not make them grow. The caller starts them (WakeAndGrow).
 int ProbersToStart()
 {
     Batch& b = g_batch;
-    b.devicesWait = b.devicesWait || (b.watched >= GROWTH_SAMPLES && 2 * b.waited >= b.watched);
+    b.devicesWait = b.devicesWait || b.sure >= SURE_WAITS || (b.watched >= GROWTH_SAMPLES && 2 * b.waited >= b.watched);
     uint64_t wanted = static_cast<uint64_t>(std::max(b.started, static_cast<int>(BUSY_PROBERS)));
     if (b.devicesWait) // from then on, every path waiting gets a prober
         wanted = std::max(wanted, static_cast<uint64_t>(b.started - b.idle) + Waiting());
@@ -214,14 +235,13 @@ void RunProber(void*)
         WakeWhoMayGo();
         Slot* slot = SlotOf(item);
         UnlockCliBatch();
-        Watch watch = ReportWatched(slot, item, &watchNext);
+        Wait wait = NO_WAIT;
+        bool watched = ReportWatched(slot, item, &watchNext, &wait);
         LockCliBatch();
         slot->done = true;
         ++b.finished;
-        b.watched += watch != NOT_WATCHED;
-        b.waited += watch == WAITED;
-        if (b.watched >= RECENT_PROBES) // what was watched long ago counts for less and less
-            b.watched /= 2, b.waited /= 2;
+        if (watched)
+            CountWait(wait);
         WakeAndGrow();
     }
     UnlockCliBatch();
@@ -374,7 +394,7 @@ void StartCliBatch(int jobs, const CliBatchCalls* calls, size_t window)
         window = std::max(static_cast<size_t>(b.jobs) * WINDOW_PER_JOB, static_cast<size_t>(MIN_WINDOW));
     b.slots.assign(b.jobs == 1 ? 1 : window, Slot());
     b.submitted = b.claimed = b.printed = b.finished = 0;
-    b.started = b.idle = b.watched = b.waited = 0;
+    b.started = b.idle = b.watched = b.waited = b.sure = 0;
     b.stop = CLI_GOING;
     b.ending = b.submitterWaits = b.devicesWait = false;
     b.finishedBefore = b.wakeAfter = 0;
@@ -439,11 +459,12 @@ CliWatch StartCliWatch()
 
 void NoteCliFolderRead(const CliWatch& watch)
 {
-    if (!WaitedForDevice(watch))
+    Wait wait = WaitedForDevice(watch);
+    if (wait == NO_WAIT)
         return;
     LockCliBatch();
-    g_batch.watched += GROWTH_SAMPLES;
-    g_batch.waited += GROWTH_SAMPLES;
+    CountWait(wait);
+    g_batch.sure += wait == SURELY_WAITED ? SURE_WAITS : 0; // the device is the walk's first
     UnlockCliBatch();
 }
 

@@ -163,12 +163,14 @@ void SetCliOutputEncoding(FILE* stream, int encoding);
 size_t WriteCliOutput(FILE* stream, const char* bytes, size_t count);
 uint64_t CliMicroseconds(); // a clock that only moves forward
 uint64_t CurrentCliThread(); // a number for the calling thread, unique while it runs
-// What the calling thread has spent so far: microseconds on a processor, and reads it waited for
-// a block device to answer; a batch starts more probers when probes wait for the device. `known`
-// is false where the platform cannot tell: then a slow probe counts as one that waited.
+// What the calling thread has spent so far: microseconds on a processor, reads it waited for a
+// block device to answer, and times it gave the processor up to wait (for a device or a lock; not
+// when other threads took it); a batch starts more probers when probes wait for the device.
+// `known` is false where the platform cannot tell: then a slow probe counts as one that waited.
 struct CliThreadUse {
     bool known;
     uint64_t processor;
     uint64_t blockReads;
+    uint64_t waits;
 };
 CliThreadUse GetCliThreadUse();

@@ -345,11 +345,12 @@ CliThreadUse GetCliThreadUse()
 {
     rusage usage;
     if (getrusage(RUSAGE_THREAD, &usage) != 0)
-        return {false, 0, 0};
+        return {false, 0, 0, 0};
     auto microseconds = [](const timeval& time) {
         return static_cast<uint64_t>(time.tv_sec) * 1000000u + static_cast<uint64_t>(time.tv_usec);
     };
-    return {true, microseconds(usage.ru_utime) + microseconds(usage.ru_stime), static_cast<uint64_t>(usage.ru_inblock)};
+    return {true, microseconds(usage.ru_utime) + microseconds(usage.ru_stime), static_cast<uint64_t>(usage.ru_inblock),
+            static_cast<uint64_t>(usage.ru_nvcsw)};
 }
 
 uint64_t CurrentCliThread()

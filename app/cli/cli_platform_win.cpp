@@ -583,7 +583,7 @@ CliThreadUse GetCliThreadUse()
 {
     // A thread's processor time is counted here in clock ticks of 15.6 ms, far too coarse for a
     // probe, and its waits for the disk not at all: every slow probe counts as one that waited.
-    return {false, 0, 0};
+    return {false, 0, 0, 0};
 }
 
 uint32_t DecodeCp932Pair(unsigned char lead, unsigned char trail)

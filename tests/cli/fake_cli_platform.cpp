@@ -194,8 +194,8 @@ CliThreadUse GetCliThreadUse()
     // Under a schedule a probe that waits for the device is one that reads from one; elsewhere
     // every slow probe counts as waiting: delayed probes grow the probers.
     if (Scheduling())
-        return {true, ScheduledProcessorTime(), ScheduledDeviceWaits()};
-    return {false, 0, 0};
+        return {true, ScheduledProcessorTime(), ScheduledDeviceWaits(), ScheduledDeviceWaits()};
+    return {false, 0, 0, 0};
 }
 
 uint64_t CliMicroseconds()
