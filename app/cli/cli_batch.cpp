@@ -472,7 +472,7 @@ bool CliBatchWaiterMayGo(int condition)
 {
     if (condition == CLI_RESULT_READY)
         return g_batch.submitterWaits && SubmitterMayGo();
-    return g_batch.stop != CLI_GOING || g_batch.ending || ProberWanted();
+    return ProberMayGo();
 }
 
 uint64_t CliBatchSubmitted()
