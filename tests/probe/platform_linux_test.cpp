@@ -1,6 +1,5 @@
-// The probe with the real Linux platform file: while the path it probes is swapped under it, and
-// over files written by encoders outside this project, against what is known of each (the PngSuite
-// names, the PNG each BMP was converted from, the JPEG answer files).
+// The probe with the real Linux platform file: probes side by side, a path swapped under them, reads counted by
+// the kernel, and files written by encoders outside this project against what is known of each.
 #include "platform_probe.h"
 #include "test_files.h"
 
@@ -14,10 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The path is renamed back and forth between a PNG, a FIFO, a folder and (as root) a device of its
-// own while it is probed again and again, on four threads: only what was looked at is read, so
-// nothing but the PNG is ever opened, and the PNG still is now and then.
-TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
+// Eight probers at once, as a batch runs them, over files of more types than are remembered with names code page
+// 932 holds in part, and over a path renamed between a PNG, a FIFO, a folder and (as root) a device: each file
+// gives what it gives alone, and of the swapped path only the PNG is ever opened (inotify), though now and then.
+TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
 {
     TempDir dir;
     std::string path = (dir.path / "x.png").string();
@@ -26,6 +25,23 @@ TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
     int notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     for (size_t i = 1; i < stands.size(); ++i)
         inotify_add_watch(notify, stands[i].c_str(), IN_OPEN); // fails only for a device that could not be made
+    const char* types[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html", "mp3", "tar",
+                           "svg", "css", "c", "odt", "wav", "avi", "rif", "pxa", "jpeg"};
+    std::vector<std::string> files, alone;
+    for (size_t i = 0; i < 60; ++i)
+        files.push_back(dir.Write(std::string(i % 3 ? "a" : u8"表〜é") + std::to_string(i) + "." + types[i % 20], Png(i + 1, 2)));
+    std::atomic<int> read{0}, icons{0}, differing{0};
+    auto probe = [&](const std::string& file) {
+        ImageInfo info{};
+        read += ProbeImageFile(&info, file.c_str());
+        icons += info.icon != nullptr;
+        ReleaseShellIcon(info.icon);
+        info.icon = nullptr;
+        return std::string(reinterpret_cast<const char*>(&info), sizeof info);
+    };
+    for (const std::string& file : files)
+        alone.push_back(probe(file));
+    const int filesRead = read.exchange(0) * 160, fileIcons = icons.exchange(0) * 160; // in 20 rounds of 8 probers
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
         while (!stop) {
@@ -33,16 +49,16 @@ TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
                 rename(stand.c_str(), path.c_str()), rename(path.c_str(), stand.c_str());
         }
     });
-    // Four probers at once, as a batch runs them: each probe keeps its own look.
-    std::atomic<int> read{0}, icons{0};
     std::vector<std::thread> probers;
-    for (int t = 0; t < 4; ++t) {
-        probers.emplace_back([&] {
-            for (int probe = 0; probe < 25000; ++probe) {
-                ImageInfo info{};
-                read += ProbeImageFile(&info, path.c_str());
-                icons += info.icon != nullptr;
-                ReleaseShellIcon(info.icon);
+    for (int t = 0; t < 8; ++t) {
+        probers.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                for (size_t i = 0; i < files.size(); ++i) {
+                    size_t at = (i * 7 + static_cast<size_t>(t + round) * 13) % files.size();
+                    differing += probe(files[at]) != alone[at];
+                    for (int again = 0; again < 10; ++again)
+                        probe(path);
+                }
             }
         });
     }
@@ -50,52 +66,35 @@ TEST(LinuxPlatform, APathSwappedUnderTheProbeOpensOnlyTheRegularFile)
         prober.join();
     stop = true;
     swapper.join();
-    EXPECT_GT(read, 0);
-    EXPECT_GT(icons, read); // the FIFO, folder and device are known to the shell, only not read
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(read, filesRead);
+    EXPECT_GT(icons - fileIcons, read - filesRead); // the FIFO, folder and device are known to the shell, only not read
     char events[4096];
     EXPECT_EQ(::read(notify, events, sizeof events), -1) << "a special file was opened";
     close(notify);
 }
 
-// Probes of files of more types than are remembered, with names code page 932 holds only in part,
-// run side by side on many threads: each gives what it gives alone. Under ThreadSanitizer this
-// also shows that what probes share is shared with care.
-TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
+// A file that ends before what a detector asks for is read once, not again until a read returns nothing: the size
+// it had tells its end, and each read of a slow share costs a round trip.
+TEST(LinuxPlatform, AShortFileIsReadOnce)
 {
     TempDir dir;
-    std::vector<std::string> files;
-    const char* types[] = {"png", "gif", "jpg", "bmp", "mng", "txt", "pdf", "zip", "html", "mp3", "tar",
-                           "svg", "css", "c", "odt", "wav", "avi", "rif", "pxa", "jpeg"};
-    for (size_t i = 0; i < 60; ++i)
-        files.push_back(dir.Write(std::string(i % 3 ? "a" : u8"表〜é") + std::to_string(i) + "." + types[i % 20], Png(i + 1, 2)));
-    auto probe = [](const std::string& file) {
-        ImageInfo info{};
-        ProbeImageFile(&info, file.c_str());
-        ReleaseShellIcon(info.icon);
-        info.icon = nullptr;
-        return std::string(reinterpret_cast<const char*>(&info), sizeof info);
-    };
-    std::vector<std::string> alone;
-    for (const std::string& file : files)
-        alone.push_back(probe(file));
-    std::vector<std::thread> probers;
-    std::atomic<int> differing{0};
-    for (int t = 0; t < 8; ++t) {
-        probers.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                for (size_t i = 0; i < files.size(); ++i) {
-                    size_t at = (i * 7 + static_cast<size_t>(t + round) * 13) % files.size();
-                    differing += probe(files[at]) != alone[at];
-                }
-            }
-        });
+    Bytes jpeg = Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0},
+                      {0xFF, 0xC0, 0, 11, 8, 0, 48, 0, 64, 3, 1, 0x11, 0, 2, 0x11, 0}});
+    for (auto [path, width] : {std::pair{dir.Write("small.jpg", jpeg), 64}, {dir.Write("short.bmp", {'B', 'M', 7, 7}), 0}}) {
+        ImageInfo info;
+        ProbeImageFile(&info, path.c_str()); // the MIME database is read once per type, first
+        std::ifstream io("/proc/thread-self/io");
+        std::string key;
+        uint64_t before = 0, after = 0;
+        while (io >> key >> before && key != "syscr:") {}
+        ProbeImageFile(&info, path.c_str());
+        io.seekg(0);
+        while (io >> key >> after && key != "syscr:") {}
+        EXPECT_EQ(after - before, 2u) << path; // one read of the file, one of the count itself
+        EXPECT_EQ(info.width, width) << path;
     }
-    for (std::thread& prober : probers)
-        prober.join();
-    EXPECT_EQ(differing, 0);
 }
-
-const fs::path kTestData = QVR_TESTDATA_DIR;
 
 // Result, width, height, depth and flags of a probe.
 std::vector<int64_t> Probed(const fs::path& file)
@@ -106,46 +105,15 @@ std::vector<int64_t> Probed(const fs::path& file)
     return {result, info.width, info.height, info.depth, info.flags};
 }
 
-// A probe reads a file whose header it has read whole no more: each read of a slow share costs a
-// round trip. A file that ends before what a detector asks for is read once, not again until a
-// read returns nothing (the size it had tells its end). Read calls counted by the kernel.
-TEST(LinuxPlatform, AShortFileIsReadOnce)
-{
-    TempDir dir;
-    Bytes jpeg = Cat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0},
-                      {0xFF, 0xC0, 0, 11, 8, 0, 48, 0, 64, 3, 1, 0x11, 0, 2, 0x11, 0}});
-    const struct {
-        std::string path;
-        int width;
-    } files[] = {{dir.Write("small.jpg", jpeg), 64}, {dir.Write("short.bmp", {'B', 'M', 7, 7}), 0}};
-    auto reads = [] {
-        std::ifstream io("/proc/thread-self/io");
-        std::string key;
-        for (uint64_t value; io >> key >> value;)
-            if (key == "syscr:")
-                return value;
-        return uint64_t(0);
-    };
-    ImageInfo info;
-    for (const auto& file : files)
-        ProbeImageFile(&info, file.path.c_str()); // the MIME database is read once per type, first
-    for (const auto& file : files) {
-        uint64_t before = reads();
-        ProbeImageFile(&info, file.path.c_str());
-        EXPECT_EQ(reads() - before, 2u) << file.path; // one read of the file, one of the count itself
-        EXPECT_EQ(info.width, file.width) << file.path;
-    }
-}
-
 TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
 {
-    if (!fs::exists(kTestData))
-        GTEST_SKIP() << "no test images at " << kTestData;
-    // PngSuite names carry colour type (5th character) and bit depth (last two digits); the sNN images
-    // are NN by NN pixels, the basic ones 32 by 32; names starting with 'x' are broken. Each BMP
-    // conversion has its original's dimensions, in 32 bits.
+    const fs::path data = QVR_TESTDATA_DIR;
+    if (!fs::exists(data))
+        GTEST_SKIP() << "no test images at " << data;
+    // PngSuite names carry colour type (5th character) and bit depth (last two digits); the sNN images are NN by NN
+    // pixels, the basic ones 32 by 32; names starting with 'x' are broken. Each BMP is its PNG in 32 bits.
     int checked = 0;
-    for (const fs::path& file : fs::directory_iterator(kTestData / "pngsuite/png")) {
+    for (const fs::path& file : fs::directory_iterator(data / "pngsuite/png")) {
         std::string stem = file.stem();
         std::vector<int64_t> png = Probed(file);
         if (stem[0] == 'x') { // broken: a bad signature is refused, any other header taken as it is
@@ -155,14 +123,14 @@ TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
         int64_t type = stem[4] - '0', bits = std::stoi(stem.substr(6, 2)), side = stem[0] == 's' ? std::stoi(stem.substr(1, 2)) : 32;
         bool sized = stem[0] == 's' || stem.rfind("bas", 0) == 0; // other sizes are not in the name
         EXPECT_EQ(png, std::vector<int64_t>({1, sized ? side : png[1], sized ? side : png[2], type == 2 || type == 6 ? bits * 3 : bits, 0})) << stem;
-        EXPECT_EQ(Probed(kTestData / "pngsuite/bmp" / (stem + ".bmp")), std::vector<int64_t>({1, png[1], png[2], 32, 0})) << stem;
+        EXPECT_EQ(Probed(data / "pngsuite/bmp" / (stem + ".bmp")), std::vector<int64_t>({1, png[1], png[2], 32, 0})) << stem;
         ++checked;
     }
     EXPECT_GT(checked, 150);
-    // Each JPEG's answer file lists its segments. Only files whose first segment is a JFIF APP0 are
-    // recognised; of those, baseline (SOF0) files give their frame's dimensions, the others zeros.
+    // Each JPEG's answer file lists its segments. Only a JFIF APP0 first is recognised; of those, baseline (SOF0)
+    // files give their frame's dimensions, the others zeros.
     int kinds[3] = {}; // unrecognised, without dimensions, baseline
-    for (const fs::path& file : fs::recursive_directory_iterator(kTestData / "jpegsuite")) {
+    for (const fs::path& file : fs::recursive_directory_iterator(data / "jpegsuite")) {
         if (file.extension() != ".jpg")
             continue;
         auto segments = nlohmann::json::parse(std::ifstream(fs::path(file).replace_extension(".json")))["segments"];
