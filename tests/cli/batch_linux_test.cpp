@@ -1,5 +1,4 @@
-// qvr's runs as a user meets them on Linux: how a run ends early, the progress line, a tree that changes under the
-// walk, -x and a file system that loops, memory that runs out.
+// qvr's runs on Linux: how a run ends early, the progress line, the walk's folders, memory that runs out.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +18,7 @@ void MakeFiles(const TempDir& dir, const std::string& folder, int count)
         dir.Write(folder + "/f" + std::to_string(i) + ".png", Png(2, 3));
 }
 
-// A tree of 120,000 entries in 120 folders "big/dN", made fast as hard links to a few PNG files (a file system
-// takes some 65,000 links to one file); a run over it takes about a second.
+// 120,000 entries in "big/dN", hard links to three PNG files (a file has at most some 65,000): about a second's run.
 void MakeBigTree(const TempDir& dir)
 {
     for (int folder = 0; folder < 120; ++folder) {
@@ -34,20 +32,19 @@ void MakeBigTree(const TempDir& dir)
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP end a run with status 130 within a fraction of a second whatever holds it up: a reader
-// that does not read, a probe deep in a 1 GiB JFIF file of small segments, a walk far from its end. The result in
-// hand is not printed, those before it are not lost, and the output ends on a whole line.
+// SIGINT, SIGTERM and SIGHUP end a run with status 130 at once whatever holds it up (a reader that does not read, a
+// long probe, a long walk); the result in hand is not printed, those before it are not lost.
 TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
 {
     TempDir dir;
     MakeBigTree(dir);
-    std::ofstream jpeg(dir.path / "long.jpg", std::ios::binary);
-    jpeg.write("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
+    std::ofstream jpeg(dir.path / "long.jpg", std::ios::binary); // 1 GiB of small segments, each one read
     std::string segments;
     for (int i = 0; i < (1 << 20) / 6; ++i)
-        segments += std::string("\xFF\xFE\x00\x04", 4) + "ab";
+        segments += std::string("\xFF\xFE\x00\x04" "ab", 6);
+    jpeg << std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
     for (int i = 0; i < 1024; ++i)
-        jpeg.write(segments.data(), static_cast<std::streamsize>(segments.size()));
+        jpeg << segments;
     jpeg.close();
     const struct { const char *run, *printed; } holds[] = { // each starts qvr in the background, its pid in $!
         {"\"$QVR\" -r big/d0 > >(sleep 20 >/dev/null) &", ""},
@@ -68,16 +65,10 @@ TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
             EXPECT_LT(milliseconds, 1500);
             EXPECT_EQ(shown.find("long.jpg\""), std::string::npos) << "the interrupted probe was printed";
             EXPECT_NE(shown.find(hold.printed), std::string::npos) << "a whole result was lost";
-            EXPECT_EQ(shown.back(), '\n');
+            EXPECT_EQ(shown.back(), '\n'); // the output ends on a whole line
         }
     }
-}
-
-// A reader that goes away ends the run at once, with status 2 and no message.
-TEST(Qvr, AClosedPipeEndsTheRunAtOnce)
-{
-    TempDir dir;
-    MakeBigTree(dir);
+    // A reader that goes away ends the run as soon, with status 2 and no message.
     auto [shown, status] = Bash("start=$(date +%s%N); timeout 60 \"$QVR\" -r --json big 2>err | head -n 1 >/dev/null; "
                                 "echo \"${PIPESTATUS[0]} $((($(date +%s%N) - start) / 1000000))\"; cat err", dir.path.string());
     int exitStatus = -1, milliseconds = -1;
@@ -87,8 +78,8 @@ TEST(Qvr, AClosedPipeEndsTheRunAtOnce)
     EXPECT_EQ(shown.find('\n'), shown.size() - 1) << shown;
 }
 
-// While standard error is a terminal and standard output is not, a line counts the files and names the folder,
-// redrawn a few times a second short of the terminal's width (a wrap would leave a line behind), erased at the end.
+// Only while standard error alone is a terminal, a line counts the files and names the folder, redrawn short of
+// the terminal's width (a wrap would leave a line behind) and erased at the end.
 TEST(Qvr, AProgressLineOnlyOnATerminal)
 {
     TempDir dir;
@@ -114,8 +105,7 @@ TEST(Qvr, AProgressLineOnlyOnATerminal)
         EXPECT_EQ(Bash(both, dir.path.string()).first.find(" files, "), std::string::npos) << both;
 }
 
-// A folder swapped for a link while the walk waits to write (its reader reads one line, then waits for the swap)
-// is reported as the entry it now is, and nothing beneath the link is walked or read.
+// A folder swapped for a link while the walk waits to write is the entry it now is; nothing beneath it is walked.
 TEST(QvrWalk, AFolderSwappedForALinkIsAnEntry)
 {
     TempDir dir;
@@ -136,8 +126,7 @@ TEST(QvrWalk, AFolderSwappedForALinkIsAnEntry)
     EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 3000); // t/a/f1.png on, and t/b
 }
 
-// As root, in the test's own folder: a file system mounted inside the tree is walked, but with -x it is an entry;
-// a folder bound again beneath itself (a file system that loops) gets one message and is walked once.
+// As root: a file system mounted in the tree is walked, with -x an entry; a folder bound beneath itself is walked once.
 TEST(QvrWalk, FileSystemsAndLoops)
 {
     TempDir dir;
@@ -192,8 +181,7 @@ TEST(QvrWalk, AListedFolderOpensOnlyAsListed)
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// A folder too big for the memory allowed: the run says so, ends its output on a whole result and exits with status
-// 2, never aborting. (The sanitizers need more address space than any such limit leaves.)
+// Memory that runs out ends the run on a whole result with status 2 (the sanitizers need more address space).
 TEST(QvrWalk, MemoryThatRunsOutEndsTheRunOnAWholeResult)
 {
     TempDir dir;
@@ -201,7 +189,6 @@ TEST(QvrWalk, MemoryThatRunsOutEndsTheRunOnAWholeResult)
     MakeFiles(dir, "big", 0);
     for (int i = 0; i < 40000; ++i) // 8 MB of names
         std::ofstream(dir.path / "big" / (std::string(200, 'n') + std::to_string(i)));
-    // The limit: the least a run over the small folder needs, and 4 MiB more.
     auto [shown, status] = Bash("for vm in $(seq 8192 2048 1000000); do (ulimit -v $vm; \"$QVR\" -j1 -r a >/dev/null 2>&1) "
                                 "&& break; done; ulimit -v $((vm + 4096)); \"$QVR\" -j1 -r a big 2>err >out; echo $?; "
                                 "cat err; grep -c 'Pixel$' out; tail -c 1 out | od -An -c", dir.path.string());

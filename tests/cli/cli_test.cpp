@@ -1,5 +1,4 @@
-// qvr run as a user runs it, on files made here (most of them by ImageMagick), and the text functions of both
-// command-line tools on their own.
+// qvr run as a user runs it on files made here, and the text functions of both command-line tools on their own.
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/resource.h>
@@ -27,8 +26,7 @@ std::string ReadFile(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-// Runs `program` (qvr, or a command that ends by running it) in `dir`. The first variable of the environment reads
-// as a GIF header: a qvr that read its own /proc/self/environ would show a 257 x 257 image.
+// Runs `program` (qvr, or a command that runs it) in `dir`; the environment reads as a GIF header (257 x 257).
 QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::string& program = Quoted(QVR_BINARY),
            const std::string& asan = "detect_leaks=0")
 {
@@ -40,21 +38,14 @@ QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir.path / ".out"), ReadFile(dir.path / ".err")};
 }
 
-// qvr as another user when root, so that permissions hold it back too; the binary copied where that user can reach
-// it, as the build may lie in a folder it cannot enter.
-struct OtherUser {
-    TempDir home;
-    std::string qvr = Quoted(QVR_BINARY);
-    OtherUser()
-    {
-        namespace fs = std::filesystem;
-        if (geteuid() == 0) {
-            fs::copy_file(QVR_BINARY, home.path / "qvr");
-            fs::permissions(home.path, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-            qvr = "setpriv --reuid=65534 --regid=65534 --clear-groups " + Quoted(home.path / "qvr");
-        }
-    }
-};
+// As root, qvr copied into `dir` and run as another user from there, so that permissions hold it back too.
+std::string AsNobody(const TempDir& dir)
+{
+    if (geteuid() != 0)
+        return Quoted(QVR_BINARY);
+    std::filesystem::copy_file(QVR_BINARY, dir.path / ".qvr");
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups " + Quoted(dir.path / ".qvr");
+}
 
 // Code page 932 text of a record as UTF-8.
 std::string FromCp932(const char* text)
@@ -68,13 +59,11 @@ std::string FromCp932(const char* text)
     return json::parse(utf8).get<std::string>();
 }
 
-// JSON lines as an array. Throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
+// JSON lines as an array; throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
 json JsonLines(const std::string& out) { return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]"); }
 
-// A row per file: how it is made (a shell command writing $f; none: missing), a tag shared by exactly the files of
-// one type name, what its JSON line holds, how the terminal shows its name where not as given, and the message after
-// the path. As another user, so that files that cannot be read fail with the system's reason; those show what is
-// known, placeholders for the rest (never "unsupported", which says the file was read). JSON at -j1, text at -j8.
+// A row per file: how it is made (a script writing $f; none: missing), a tag shared by the files of one type name,
+// its JSON, its name as the terminal shows it, its message. A file not read shows placeholders, never "unsupported".
 TEST(Qvr, EachFileAsJsonAndAsText)
 {
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
@@ -100,8 +89,7 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         {controls.c_str(), "", "-", "{}", pictures.c_str()}, // escaped, more than the output buffer holds
         {"big.png", "convert -size 2x3 xc:red PNG24:$f && truncate -s 8589934593 $f", "png", // the whole size in both
          u8R"j({"result":1,"width":2,"height":3,"texts":{"size":"8.19e+003 MByte ( 8,589,934,593 Byte )"}})j"},
-        // Sparse JPEG files (a JFIF head, holes, a few bytes): holes are skipped, not read. Over zeros the walk steps by
-        // 2; on 00 00 12 34 it jumps 0x1234 on to a frame header, one byte off (00 12 34 00) or a step late (12 34 56 78) not.
+        // Sparse JPEG files: holes are skipped, not read; the walk steps by 2 over zeros, so lands on 00 00 12 34 only.
         {"odd.jpg", "jfif \"$odd\" 4G; put 0xFFFF0001 '\\22\\64\\126\\170'; put 0xFFFF1235 \"$sof\\7\\0\\11\\1\"", "jpg",
          R"({"result":1,"width":9,"height":7,"depth":8})"},
         {"even.jpg", "jfif \"$odd\" 4G; put 0x100000 '\\22\\64'; put 0x101234 \"$sof\\7\\0\\11\\1\"", "jpg",
@@ -122,9 +110,7 @@ TEST(Qvr, EachFileAsJsonAndAsText)
     };
     TempDir dir;
     std::filesystem::permissions(dir.path, std::filesystem::perms(0755));
-    // put OFFSET BYTES writes printf escapes into $f; jfif SEGMENT SIZE writes a real JFIF head (ImageMagick's
-    // first 20 bytes), one more segment head and zeros up to SIZE. After $odd the next head is at an odd offset;
-    // $sof starts a frame header, to be followed by height, width and components.
+    // put OFFSET BYTES: printf escapes into $f; jfif SEGMENT SIZE: a JFIF head, one more segment head, zeros to SIZE.
     std::string script = "set -e; cd " + Quoted(dir.path) + "; put() { printf \"$2\" | dd of=$f bs=1 seek=$(($1)) "
                          "conv=notrunc status=none; }; jfif() { convert -size 1x1 xc:red JPEG:- | head -c 20 >$f; "
                          "put 20 \"$1\"; truncate -s $2 $f; }; odd='\\377\\341\\0\\21' sof='\\377\\300\\0\\21\\10\\0'; "
@@ -135,12 +121,12 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         paths.push_back(row.name);
     }
     ASSERT_EQ(std::system((script + "; chmod 600 deny").c_str()), 0) << script; // deny: listed, not searched
-    OtherUser nobody;
+    std::string nobody = AsNobody(dir);
     uint64_t before = std::stoull(ReadFile("/proc/self/io").substr(7)); // rchar: read by us and our children
-    QvrRun asJson = Qvr(dir, paths, nobody.qvr);
+    QvrRun asJson = Qvr(dir, paths, nobody);
     EXPECT_LT(std::stoull(ReadFile("/proc/self/io").substr(7)) - before, 1u << 20) << "the holes of sparse files were read";
     paths[1] = "-j8";
-    QvrRun asText = Qvr(dir, std::vector<std::string>(paths.begin() + 1, paths.end()), nobody.qvr);
+    QvrRun asText = Qvr(dir, std::vector<std::string>(paths.begin() + 1, paths.end()), nobody);
     std::filesystem::permissions(dir.path / "deny", std::filesystem::perms::owner_all);
     json lines = JsonLines(asJson.out);
     ASSERT_EQ(lines.size(), std::size(rows));
@@ -160,7 +146,6 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         EXPECT_EQ(got["/fileSize"], want.value("fileSize", stat((dir.path / row.name).c_str(), &status) ? 0 : status.st_size)) << row.name;
         for (size_t j = 0; j < i; ++j)
             EXPECT_EQ(std::string(row.tag) == rows[j].tag, got["/typeName"] == lines[j]["typeName"]) << row.name << ", " << j;
-        // The text form: the same texts behind their labels, a blank line between files.
         const char* labels[][2] = {{"", "/caption"}, {"  ", "/texts/name"}, {"  ", "/texts/type"},
             {u8"  サイズ    ", "/texts/size"}, {u8"  スケール  ", "/texts/scale"}, {u8"  色数      ", "/texts/colors"}};
         text += i ? "\n" : "";
@@ -213,9 +198,8 @@ TEST(Qvr, ExitStatusesAndOptions)
     }
 }
 
-// A tree walked with -r: nested folders in name order, names with a line feed or not valid UTF-8, an empty folder,
-// a folder that cannot be read, links (one of them to its own folder) taken as entries, a FIFO, and a chain of
-// folders deeper than a path can be long. Every job count gives the same output, byte for byte.
+// A tree walked with -r: name order, odd names, a folder not read, links as entries, a FIFO, a chain deeper than a
+// path can be long. Every job count gives the same output, byte for byte.
 TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
 {
     TempDir dir;
@@ -224,7 +208,7 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
     ASSERT_EQ(Bash("mkdir -p t/a/b t/empty t/deny t/B && for f in t/a/b/x.png t/a/b.png $'t/a/line\\nfeed.png' $'t/a/\\xFF.png' "
                    "t/B/z.png t/deny/hidden.png; do cp x.png \"$f\"; done && ln -s .. t/a/loop && ln -s b/x.png t/a/link.png "
                    "&& mkfifo t/a/pipe.png && chmod 0 t/deny", dir.path.string()).second, 0);
-    // Folders "d" down to 2,100 levels (paths grow past 4,096 bytes), each with a file "f".
+    // Folders "d" down to 2,100 levels (past 4,096 bytes), each with a file "f".
     int fd = open((dir.path / "t").c_str(), O_DIRECTORY | O_CLOEXEC);
     for (int level = 0; level < 2100 && fd >= 0; ++level) {
         mkdirat(fd, "d", 0755);
@@ -234,10 +218,10 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
         fd = next;
     }
     close(fd);
-    OtherUser nobody;
+    std::string nobody = AsNobody(dir);
     std::vector<QvrRun> runs;
     for (const char* jobs : {"-j1", "-j3", "-j32"})
-        runs.push_back(Qvr(dir, {"--json", "-r", jobs, "t"}, nobody.qvr));
+        runs.push_back(Qvr(dir, {"--json", "-r", jobs, "t"}, nobody));
     Bash("rm -rf t", dir.path.string()); // deeper than std::filesystem can remove
     for (size_t i = 1; i < runs.size(); ++i)
         EXPECT_EQ(std::tie(runs[i].status, runs[i].out, runs[i].err), std::tie(runs[0].status, runs[0].out, runs[0].err)) << i;
@@ -245,8 +229,7 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
     std::vector<std::string> paths;
     for (const json& line : lines)
         paths.push_back(line.value("pathBytes", "") != "" ? "(bytes)" : line["path"].get<std::string>());
-    // ASCII letters in either case alike, then the bytes: 0xFF last. Depth first, so the chain of "d" comes deepest
-    // first: the first "f" there, 4,097 bytes long, is missing, the 2,046 above it, 2 bytes shorter a level, probed.
+    // ASCII letters in either case alike, 0xFF last; the chain from its first "f" short enough (4,095 bytes) up.
     std::vector<std::string> expected = {"t/a/b/x.png", "t/a/b.png", "t/a/line\nfeed.png", "t/a/link.png", "t/a/loop",
                                          "t/a/pipe.png", "(bytes)", "t/B/z.png"};
     ASSERT_EQ(paths.size(), expected.size() + 1 + 2046) << runs[0].err.substr(0, 500);
@@ -260,10 +243,8 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
                                 "qvr: t/deny: cannot read the folder: Permission denied\n")));
 }
 
-// Out of descriptors a probe fails with its message, and so does each that needs one when none is left; nothing a
-// failed probe missed is taken for the next one's answer. At every limit -j1 and -j8 print the same; a soft limit
-// below the hard one is raised. Unlimited: more paths than the output buffer holds lines for, more types than are
-// remembered, each path in order and each type named as it was the first time.
+// Out of descriptors a probe fails with its message, and no answer it missed is taken for the next; -j1 and -j8 print
+// the same and a soft limit is raised. Unlimited: more paths than the buffer holds, more types than are remembered.
 TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
 {
     TempDir dir;
@@ -279,8 +260,7 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     for (size_t i = 0; i < 300; ++i)
         EXPECT_EQ(json({expected[i]["path"], expected[i]["typeName"]}), json({args[i + 2], expected[i % 17]["typeName"]}));
 #if defined(__SANITIZE_ADDRESS__)
-    // Every probe hands over an icon and qvr gives each back: what GIO keeps for the life of the process is the same
-    // for 17 files as for 300, so any growth is a leak per file.
+    // What GIO keeps for good is the same for 17 files as for 300: any growth is an icon not given back.
     auto leaked = [&](std::vector<std::string> paths) {
         std::string err = Qvr(dir, paths, Quoted(QVR_BINARY), "detect_leaks=1:exitcode=0").err;
         return err.substr(std::min(err.find("SUMMARY"), err.size()));
@@ -290,7 +270,7 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     int failedSome = 0, failedNone = 0;
     for (std::string limit : {"4", "5", "6", "7", "8", "10", "14", "20", "5:1024", "64"}) {
         SCOPED_TRACE("--nofile=" + limit);
-        // Only the standard streams are passed on: what the test runner holds open is not qvr's.
+        // Only the standard streams are passed on.
         std::string limited = "bash -c 'for fd in /proc/$$/fd/*; do n=${fd##*/}; [ $n -gt 2 ] && eval \"exec $n>&-\"; "
                               "done; exec \"$0\" \"$@\"' prlimit --nofile=" + limit + " " + Quoted(QVR_BINARY);
         QvrRun one = Qvr(dir, args, limited);
@@ -319,27 +299,8 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     EXPECT_GT(failedNone, 2);
 }
 
-// Lowers the soft limit of descriptors, while it lives, so that exactly `spare` more can be opened (any: no limit).
-struct DescriptorLimit {
-    rlimit before;
-    explicit DescriptorLimit(int spare)
-    {
-        getrlimit(RLIMIT_NOFILE, &before);
-        if (spare < 0)
-            return;
-        rlimit lower = before;
-        lower.rlim_cur = 0;
-        for (int free = 0; free <= spare; ++lower.rlim_cur)
-            free += fcntl(int(lower.rlim_cur), F_GETFD) == -1;
-        --lower.rlim_cur;
-        EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);
-    }
-    ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &before); }
-};
-
-// In this process the first lookups of the probe and of the code page table fail for want of a descriptor, or some
-// do; each failure is that probe's own, and once descriptors are free every lookup is made afresh: nothing that
-// failed was kept. (Run on its own, as ctest does, it is the first to look anything up here.)
+// Here (ctest runs each test alone) the first lookups of the probe and the code page table fail for want of a
+// descriptor; once descriptors are free every lookup is made afresh: nothing that failed was kept.
 TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
 {
     TempDir dir;
@@ -348,19 +309,21 @@ TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
         dir.Write(names[i], names[i].back() == 'g' ? Png(7, 5) : Bytes{});
     json lines = JsonLines(Qvr(dir, names).out); // what each shows with descriptors to spare
     ASSERT_EQ(lines.size(), names.size() - 1);
-    // The C library reads the list of its converters once, at the first one opened in a process, and keeps it even
-    // when it could not be read: qvr opens its own at its very start, and so does this test.
+    // The C library reads its list of converters at the first one opened and keeps it: qvr opens one at its start.
     iconv_close(iconv_open("UTF-16LE", "UTF-8"));
     int failed = 0;
+    rlimit all;
+    getrlimit(RLIMIT_NOFILE, &all);
     for (int spare = 0; spare < 5; ++spare) { // the last round with no limit: all is found again
         for (size_t i = 1; i < names.size(); ++i) {
+            rlimit lower = {0, all.rlim_max}; // exactly `spare` descriptors free below it
+            for (int free = 0; free <= spare; ++lower.rlim_cur)
+                free += fcntl(int(lower.rlim_cur), F_GETFD) == -1;
+            ASSERT_EQ(setrlimit(RLIMIT_NOFILE, spare < 4 ? (--lower.rlim_cur, &lower) : &all), 0);
+            uint32_t decoded = DecodeCp932Pair(0x83, 0x54); // サ
             ImageInfo info{};
-            uint32_t decoded;
-            {
-                DescriptorLimit limit(spare < 4 ? spare : -1);
-                decoded = DecodeCp932Pair(0x83, 0x54); // サ
-                ProbeImageFile(&info, (dir.path / names[i]).c_str());
-            }
+            ProbeImageFile(&info, (dir.path / names[i]).c_str());
+            setrlimit(RLIMIT_NOFILE, &all);
             ReleaseShellIcon(info.icon);
             const json& want = lines[i - 1];
             bool shows = want["name"] == FromCp932(info.name) && want["typeName"] == FromCp932(info.typeName) &&
@@ -374,9 +337,8 @@ TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
     EXPECT_GT(failed, 0);
 }
 
-// qvrc.exe's own text functions. On its console (code page 932) whatever is no printable character becomes '?', and
-// so does a character the code page does not hold; ¥ and ‾ become full-width, never ASCII. The output buffer is small
-// enough to be flushed midway. Found names: UTF-16 in, UTF-8 out; a lone surrogate keeps bytes no UTF-8 reader takes.
+// qvrc.exe's text: on its console what is not printable or not in code page 932 is '?', ¥ and ‾ full-width; found
+// names go from UTF-16 to UTF-8, a lone surrogate with bytes no UTF-8 reader takes.
 TEST(CliText, ConsoleAndNames)
 {
     // At the end bytes no character starts with, and a lead byte without its trail byte.
@@ -404,8 +366,7 @@ TEST(CliText, ConsoleAndNames)
         EXPECT_EQ(FolderPartLength(path), folder) << path;
 }
 
-// The re-check of a pattern's matches, with the case folding of the C.UTF-8 locale standing in for the system's
-// table: units of UTF-16 as the system's search sees them, folded one by one, never beyond the first plane.
+// Patterns matched as the system's search does: UTF-16 units folded one by one (C.UTF-8 stands in for its table).
 uint32_t FoldAsLocale(uint32_t unit)
 {
     static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);

@@ -1,5 +1,4 @@
-// The probe with the real Linux platform file: probes side by side, a path swapped under them, reads counted by
-// the kernel, and files written by encoders outside this project against what is known of each.
+// The probe with the real Linux platform file, and over files written by encoders outside this project.
 #include "platform_probe.h"
 #include "test_files.h"
 
@@ -13,9 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Eight probers at once, as a batch runs them, over files of more types than are remembered with names code page
-// 932 holds in part, and over a path renamed between a PNG, a FIFO, a folder and (as root) a device: each file
-// gives what it gives alone, and of the swapped path only the PNG is ever opened (inotify), though now and then.
+// Eight probers over files of more types than are remembered, and a path swapped between a PNG, a FIFO, a folder
+// and (as root) a device: each file gives what it gives alone, and only the PNG is ever opened (inotify).
 TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
 {
     TempDir dir;
@@ -52,13 +50,11 @@ TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
     std::vector<std::thread> probers;
     for (int t = 0; t < 8; ++t) {
         probers.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                for (size_t i = 0; i < files.size(); ++i) {
-                    size_t at = (i * 7 + static_cast<size_t>(t + round) * 13) % files.size();
-                    differing += probe(files[at]) != alone[at];
-                    for (int again = 0; again < 10; ++again)
-                        probe(path);
-                }
+            for (size_t n = 0; n < 20 * files.size(); ++n) { // each thread in an order of its own
+                size_t at = (n * 7 + static_cast<size_t>(t) * 13) % files.size();
+                differing += probe(files[at]) != alone[at];
+                for (int again = 0; again < 10; ++again)
+                    probe(path);
             }
         });
     }
@@ -74,8 +70,7 @@ TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
     close(notify);
 }
 
-// A file that ends before what a detector asks for is read once, not again until a read returns nothing: the size
-// it had tells its end, and each read of a slow share costs a round trip.
+// A file shorter than a detector asks for is read once: its size tells its end, and a read is a round trip on a share.
 TEST(LinuxPlatform, AShortFileIsReadOnce)
 {
     TempDir dir;
@@ -110,8 +105,7 @@ TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
     const fs::path data = QVR_TESTDATA_DIR;
     if (!fs::exists(data))
         GTEST_SKIP() << "no test images at " << data;
-    // PngSuite names carry colour type (5th character) and bit depth (last two digits); the sNN images are NN by NN
-    // pixels, the basic ones 32 by 32; names starting with 'x' are broken. Each BMP is its PNG in 32 bits.
+    // PngSuite names: colour type (5th character), bit depth (last two), sNN is NN by NN, bas 32 by 32, x broken.
     int checked = 0;
     for (const fs::path& file : fs::directory_iterator(data / "pngsuite/png")) {
         std::string stem = file.stem();
@@ -127,8 +121,7 @@ TEST(SharedImages, EachFileGivesWhatIsKnownOfIt)
         ++checked;
     }
     EXPECT_GT(checked, 150);
-    // Each JPEG's answer file lists its segments. Only a JFIF APP0 first is recognised; of those, baseline (SOF0)
-    // files give their frame's dimensions, the others zeros.
+    // Each answer file lists segments: a JFIF APP0 first is recognised, and a baseline (SOF0) frame gives dimensions.
     int kinds[3] = {}; // unrecognised, without dimensions, baseline
     for (const fs::path& file : fs::recursive_directory_iterator(data / "jpegsuite")) {
         if (file.extension() != ".jpg")
