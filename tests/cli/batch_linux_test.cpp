@@ -7,8 +7,6 @@
 #include "run_qvr.h"
 #include "test_files.h"
 
-#include <cstdio>
-
 namespace {
 
 void MakeFiles(const TempDir& dir, const std::string& folder, int count)
@@ -25,10 +23,8 @@ void MakeBigTree(const TempDir& dir)
         std::string png = dir.Write("one" + std::to_string(folder / 40) + ".png", Png(4, 3));
         std::filesystem::path at = dir.path / "big" / ("d" + std::to_string(folder));
         std::filesystem::create_directories(at);
-        int made = 0;
         for (int file = 0; file < 1000; ++file)
-            made += link(png.c_str(), (at / ("f" + std::to_string(file) + ".png")).c_str()) == 0;
-        ASSERT_EQ(made, 1000) << at;
+            ASSERT_EQ(link(png.c_str(), (at / ("f" + std::to_string(file) + ".png")).c_str()), 0) << at;
     }
 }
 
@@ -84,18 +80,17 @@ TEST(Qvr, AProgressLineOnlyOnATerminal)
 {
     TempDir dir;
     MakeBigTree(dir);
-    for (int columns : {200, 50, 24}) {
+    for (int columns : {50, 24}) {
         auto [shown, status] = Bash("script -qec 'stty cols " + std::to_string(columns) + "; \"$QVR\" -r -j2 big >out' /dev/null",
                                     dir.path.string());
         SCOPED_TRACE(std::to_string(columns) + " columns: " + shown.substr(0, 300));
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(shown.find('\n'), std::string::npos);
-        EXPECT_TRUE(std::regex_search(shown, std::regex("\r +\r$"))) << "not erased";
+        EXPECT_TRUE(std::regex_match(shown, std::regex("[^\n]*\r +\r"))) << "a line ended, or the last was not erased";
         size_t redraws = 0, widest = 0;
         for (size_t at = shown.find('\r'); at != std::string::npos; at = shown.find('\r', at + 1)) {
             std::string drawn = shown.substr(at + 1, shown.find_first_of("\r\n", at + 1) - at - 1);
             widest = std::max(widest, drawn.size()); // the folders here are ASCII
-            redraws += std::regex_search(drawn, std::regex(columns > 50 ? "^[1-9][0-9]* files, [0-9]+/s, in big/d[0-9]+$"
+            redraws += std::regex_search(drawn, std::regex(columns > 24 ? "^[1-9][0-9]* files, [0-9]+/s, in big/d[0-9]+$"
                                                                         : "^[1-9][0-9]* files, "));
         }
         EXPECT_GT(redraws, 1u);
@@ -112,7 +107,7 @@ TEST(QvrWalk, AFolderSwappedForALinkIsAnEntry)
     MakeFiles(dir, "t/a", 3000); // far more than the pipe and the window hold
     MakeFiles(dir, "t/b", 2);
     MakeFiles(dir, "outside", 2);
-    FILE* pipe = popen(("cd " + Quoted(dir.path) + " && ASAN_OPTIONS=detect_leaks=0 " QVR_BINARY " -r --json t").c_str(), "r");
+    FILE* pipe = popen(("cd " + Quoted(dir.path) + " && ASAN_OPTIONS=detect_leaks=0 timeout 60 " QVR_BINARY " -r --json t").c_str(), "r");
     char line[4096];
     ASSERT_NE(fgets(line, sizeof line, pipe), nullptr);
     std::filesystem::rename(dir.path / "t/b", dir.path / "b.real");

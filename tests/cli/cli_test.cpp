@@ -14,7 +14,6 @@
 #include "test_files.h"
 
 #include <cwctype>
-#include <sstream>
 
 namespace {
 
@@ -43,6 +42,7 @@ std::string AsNobody(const TempDir& dir)
 {
     if (geteuid() != 0)
         return Quoted(QVR_BINARY);
+    std::filesystem::permissions(dir.path, std::filesystem::perms(0755));
     std::filesystem::copy_file(QVR_BINARY, dir.path / ".qvr");
     return "setpriv --reuid=65534 --regid=65534 --clear-groups " + Quoted(dir.path / ".qvr");
 }
@@ -109,7 +109,6 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         {"open/x.png/y.png", "", "-", unread},
     };
     TempDir dir;
-    std::filesystem::permissions(dir.path, std::filesystem::perms(0755));
     // put OFFSET BYTES: printf escapes into $f; jfif SEGMENT SIZE: a JFIF head, one more segment head, zeros to SIZE.
     std::string script = "set -e; cd " + Quoted(dir.path) + "; put() { printf \"$2\" | dd of=$f bs=1 seek=$(($1)) "
                          "conv=notrunc status=none; }; jfif() { convert -size 1x1 xc:red JPEG:- | head -c 20 >$f; "
@@ -203,7 +202,6 @@ TEST(Qvr, ExitStatusesAndOptions)
 TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
 {
     TempDir dir;
-    std::filesystem::permissions(dir.path, std::filesystem::perms(0755));
     dir.Write("x.png", Png(4, 3));
     ASSERT_EQ(Bash("mkdir -p t/a/b t/empty t/deny t/B && for f in t/a/b/x.png t/a/b.png $'t/a/line\\nfeed.png' $'t/a/\\xFF.png' "
                    "t/B/z.png t/deny/hidden.png; do cp x.png \"$f\"; done && ln -s .. t/a/loop && ln -s b/x.png t/a/link.png "
