@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli_batch.h"
 #include "cli_platform.h"
 #include "cli_text.h"
 #include "platform_probe.h"
@@ -29,12 +30,12 @@ std::string ReadFile(const std::filesystem::path& path)
 QvrRun Qvr(const TempDir& dir, const std::vector<std::string>& args, const std::string& program = Quoted(QVR_BINARY),
            const std::string& asan = "detect_leaks=0")
 {
-    std::string command = "cd " + Quoted(dir.path) + " && exec timeout 60 env -i 'GIF89a\x01\x01\x01\x01\xF7=' " +
-                          "G_SLICE=always-malloc ASAN_OPTIONS=" + asan + " " + program;
+    std::string command = "exec timeout 60 env -i 'GIF89a\x01\x01\x01\x01\xF7=' G_SLICE=always-malloc ASAN_OPTIONS=" + asan +
+                          " " + program;
     for (const std::string& arg : args)
         command += " " + Quoted(arg);
-    int status = std::system((command + " >.out 2>.err").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir.path / ".out"), ReadFile(dir.path / ".err")};
+    auto [out, status] = Bash(command + " 2>.err", dir.path);
+    return {status, out, ReadFile(dir.path / ".err")};
 }
 
 // As root, qvr copied into `dir` and run as another user from there, so that permissions hold it back too.
@@ -52,8 +53,7 @@ std::string FromCp932(const char* text)
 {
     char bytes[1024];
     std::string utf8;
-    TextOutput out = {bytes, sizeof bytes, 0, nullptr, false, 0, [](void* keeper, const char* b, size_t n) {
-                          static_cast<std::string*>(keeper)->append(b, n); }, &utf8};
+    TextOutput out = CliStringOutput(bytes, sizeof bytes, &utf8);
     PutJsonString(&out, text, TEXT_CP932);
     FlushOutput(&out);
     return json::parse(utf8).get<std::string>();
@@ -142,7 +142,8 @@ TEST(Qvr, EachFileAsJsonAndAsText)
         for (const auto& [key, value] : wanted.items())
             EXPECT_EQ(got[key], value) << row.name << " " << key;
         struct stat status;
-        EXPECT_EQ(got["/fileSize"], want.value("fileSize", stat((dir.path / row.name).c_str(), &status) ? 0 : status.st_size)) << row.name;
+        EXPECT_EQ(got["/fileSize"], want.value("fileSize", stat((dir.path / row.name).c_str(), &status) ? 0 : status.st_size))
+            << row.name;
         for (size_t j = 0; j < i; ++j)
             EXPECT_EQ(std::string(row.tag) == rows[j].tag, got["/typeName"] == lines[j]["typeName"]) << row.name << ", " << j;
         const char* labels[][2] = {{"", "/caption"}, {"  ", "/texts/name"}, {"  ", "/texts/type"},
@@ -203,9 +204,9 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
 {
     TempDir dir;
     dir.Write("x.png", Png(4, 3));
-    ASSERT_EQ(Bash("mkdir -p t/a/b t/empty t/deny t/B && for f in t/a/b/x.png t/a/b.png $'t/a/line\\nfeed.png' $'t/a/\\xFF.png' "
-                   "t/B/z.png t/deny/hidden.png; do cp x.png \"$f\"; done && ln -s .. t/a/loop && ln -s b/x.png t/a/link.png "
-                   "&& mkfifo t/a/pipe.png && chmod 0 t/deny", dir.path.string()).second, 0);
+    ASSERT_EQ(Bash("mkdir -p t/a/b t/empty t/deny t/B && for f in t/a/b/x.png t/a/b.png $'t/a/line\\nfeed.png' "
+                   "$'t/a/\\xFF.png' t/B/z.png t/deny/hidden.png; do cp x.png \"$f\"; done && ln -s .. t/a/loop && "
+                   "ln -s b/x.png t/a/link.png && mkfifo t/a/pipe.png && chmod 0 t/deny", dir.path.string()).second, 0);
     // Folders "d" down to 2,100 levels (past 4,096 bytes), each with a file "f".
     int fd = open((dir.path / "t").c_str(), O_DIRECTORY | O_CLOEXEC);
     for (int level = 0; level < 2100 && fd >= 0; ++level) {
@@ -249,8 +250,10 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     const char* types[] = {"png", "jpg", "txt", "gif", "pdf", "bmp", "odt", "svg", "mng",
                            "zip", "html", "mp3", "tar", "css", "c", "wav", "avi"};
     std::vector<std::string> args{"--json", "-j1"};
-    for (size_t i = 0; i < 300; ++i)
-        args.push_back(std::filesystem::path(dir.Write(std::to_string(i) + "." + types[i % 17], Png(i % 40 + 1, 2))).filename());
+    for (size_t i = 0; i < 300; ++i) {
+        args.push_back(std::to_string(i) + "." + types[i % 17]);
+        dir.Write(args.back(), Png(i % 40 + 1, 2));
+    }
     QvrRun free = Qvr(dir, args);
     ASSERT_EQ(free.status, 0) << free.err;
     json expected = JsonLines(free.out);

@@ -8,7 +8,10 @@
 #include <string>
 #include <utility>
 
-inline std::string Quoted(const std::string& text) { return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'"; }
+inline std::string Quoted(const std::string& text)
+{
+    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
+}
 
 // Runs `script` in bash (in `folder` when given) with qvr at $QVR: what it wrote and its exit status. A run stopped
 // early leaves its probers unjoined on purpose, which the thread sanitizer is not to report.
