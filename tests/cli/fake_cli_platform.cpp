@@ -38,8 +38,6 @@ int LimitCliProbers(int jobs)
     return jobs;
 }
 
-namespace {
-
 CliFolderId FakeId(const std::string& path)
 {
     const FakeNode& node = g_fakeTree.at(path);
@@ -47,6 +45,8 @@ CliFolderId FakeId(const std::string& path)
         return FakeId(node.sameAs);
     return {node.volume ? node.volume : 1, std::hash<std::string>()(path)};
 }
+
+namespace {
 
 intptr_t OpenHandle()
 {
@@ -120,18 +120,12 @@ std::vector<std::thread> g_threads;
 
 void LockCliBatch()
 {
-    if (Scheduling())
-        ScheduledLock();
-    else
-        g_lock.lock();
+    Scheduling() ? ScheduledLock() : g_lock.lock();
 }
 
 void UnlockCliBatch()
 {
-    if (Scheduling())
-        ScheduledUnlock();
-    else
-        g_lock.unlock();
+    Scheduling() ? ScheduledUnlock() : g_lock.unlock();
 }
 
 void WaitCliBatch(int condition)
