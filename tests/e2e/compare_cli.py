@@ -94,7 +94,7 @@ def files():
             paths += [os.path.relpath(folder, C.tmp) + "/" + n for n in name_order(names)]
     (status, windows, err), (linux_status, linux, _) = qvrc(*patterns, *args), qvr(*paths, *args)
     check((status, linux_status) == (1, 1), "exit status %d under Wine, %d on Linux" % (status, linux_status))
-    check([w["path"] for w in windows] == paths + args, "qvrc.exe expanded the patterns to other paths or another order")
+    check([w["path"] for w in windows] == paths + args, "qvrc.exe expanded the patterns to other paths or order")
     check(err == "qvrc: made/names/無い?￥.png: no such file\r\n".encode("cp932"), "the messages read %r" % err)
     want = [(n, w) for w, n in NAMES.values()] + [(n, 37) for n in likeness.values()] + [("ファイル名が不正です。", 0)]
     seen = [(l["name"], l["width"]) for l in linux[len(paths):]]
@@ -119,8 +119,8 @@ def patterns():
     names = ["é.png", "ñ.png", "😀.png", "Noext", "abc.html", "Ab.gif", "p00.png", "p01.png", "com1.png"]
     copies(os.path.join(C.tmp, "patterns"), names)
     cases = [("É*.png", ["é.png"]), ("Ñ*", ["ñ.png"]), ("??.png", ["😀.png"]), ("?.png", ["é.png", "ñ.png"]),
-             ("*.htm", ["*.htm"]), ("*.*", name_order(names)), ("aB.*", ["Ab.gif"]), ("p0?.png", ["p00.png", "p01.png"]),
-             ("co*.png", ["com1.png"])] + [(n, [n]) for n in ("COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif")]
+             ("*.htm", ["*.htm"]), ("*.*", name_order(names)), ("aB.*", ["Ab.gif"]),
+             ("p0?.png", ["p00.png", "p01.png"]), ("co*.png", ["com1.png"])] + [(n, [n]) for n in ("COM1.jpg", "AUX.png", "con.bmp", "LPT1.gif")]
     status, lines, _ = qvrc(*[p for p, _ in cases], cwd=os.path.join(C.tmp, "patterns"))
     size = os.path.getsize(os.path.join(C.tmp, "made", "a.png"))
     device = ("com1", "aux", "con", "lpt1")  # what the shell says of them: no scale or colours (0x30), no size
@@ -193,7 +193,8 @@ def tree():
     for link, target in (("link", "sub"), ("sub/up", ".."), ("filelink", "a.png")):  # up: a loop, were it followed
         os.symlink(target, os.path.join(root, link))
     linux, top = qvr("-r", "tree")[1], qvr("-r", *["tree/" + name for name in name_order(os.listdir(root))])[1]
-    for args, want in ((["-j", "1", "tree"], linux), (["-j", "4", "tree"], linux), (["tree"], linux), (["tree\\*"], top)):
+    for args, want in ((["-j", "1", "tree"], linux), (["-j", "4", "tree"], linux), (["tree"], linux),
+                       (["tree\\*"], top)):
         walked(args, want, "tree", ("tree/link", "tree/sub/up", "tree/link/up"))  # tree\*: the link given is walked
     # Past 777 bytes (MAX_PATH - 1 units of up to three bytes) a path is too long for Windows, not for Wine.
     folder = os.path.join(C.tmp, "deep")
@@ -342,8 +343,9 @@ def unreadable():
     want = b"".join(b"qvr: %s: %s\n" % (n.encode(), m) for n, m in (
         ("denied.png", b"cannot read the file: Permission denied"), ("deny/x.png", b"cannot read the file: Permission denied"),
         ("deny/x.txt", b"cannot read the file: Permission denied"), ("gone.png", b"no such file")))
-    check((status, err.replace(b"qvrc: ", b"qvr: ").replace(b"\r\n", b"\n"), linux_status, linux_err) == (1, want, 1, want),
-          "denied files: exit status %d under Wine, %d on Linux, %r, %r" % (status, linux_status, err, linux_err))
+    windows_err = err.replace(b"qvrc: ", b"qvr: ").replace(b"\r\n", b"\n")
+    check((status, windows_err, linux_status, linux_err) == (1, want, 1, want), "denied files: exit status %d under "
+          "Wine, %d on Linux, %r, %r" % (status, linux_status, err, linux_err))
     same(windows, linux, "denied files")
 
 

@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
     } else if (cmd == "killall") {
       KillAll();
     } else if (cmd == "hold") {  // hold HEX: opened for reading, sharing nothing, as another program may
-      HANDLE file = CreateFileW(Wide(arg).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE file =
+          CreateFileW(Wide(arg).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       reply = file == INVALID_HANDLE_VALUE ? "err CreateFileW " + std::to_string(GetLastError()) : "held";
       if (file != INVALID_HANDLE_VALUE) g_held[arg] = file;
     } else if (cmd == "release") {  // every held file

@@ -98,8 +98,9 @@ class Driver:
     """The dialog driver (dialog_driver_win.cpp): one command a line, one answer line."""
 
     def __init__(self, wine, driver, exe, folder, env):
-        self.lines, self.process = queue.Queue(), subprocess.Popen(
-            [wine, driver, exe, folder], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.lines, self.process = queue.Queue(), subprocess.Popen([wine, driver, exe, folder], env=env,
+                                                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                                                   stderr=subprocess.DEVNULL)
         threading.Thread(target=lambda: [*map(self.lines.put, self.process.stdout), self.lines.put(b"")],
                          daemon=True).start()
         check(self.lines.get(timeout=60).strip() == b"ready", "the dialog driver did not start")
