@@ -64,26 +64,21 @@ bool FakePrint(void* context, const CliResult* result)
 
 void NoTick(void*) {}
 
-// Runs a batch over `arguments`; `oneFileSystem` as -x. False when it stopped early.
-bool Batch(Transcript* transcript, int jobs, bool recursive, const std::vector<std::string>& arguments,
-           size_t window = 0, bool oneFileSystem = false)
+// What a batch over `arguments` printed; `oneFileSystem` as -x.
+Transcript Batch(int jobs, bool recursive, const std::vector<std::string>& arguments, size_t window = 0,
+                 bool oneFileSystem = false)
 {
-    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, NoTick, transcript};
+    Transcript transcript;
+    CliBatchCalls calls = {FakeReport, FakePrint, NoTick, NoTick, &transcript};
     g_probed = g_printed = 0;
     g_window = window;
     StartCliBatch(jobs, &calls, window);
     CliWalk walk = {recursive, oneFileSystem, true, std::string(), {}};
     for (const std::string& argument : arguments)
         SubmitCliArgument(&walk, argument.c_str(), true);
-    bool finished = walk.going && EndCliBatch();
+    if (walk.going)
+        EndCliBatch();
     FinishCliWalk(&walk);
-    return finished;
-}
-
-Transcript RunBatch(int jobs, bool recursive, const std::vector<std::string>& arguments)
-{
-    Transcript transcript;
-    EXPECT_TRUE(Batch(&transcript, jobs, recursive, arguments));
     return transcript;
 }
 
@@ -199,7 +194,7 @@ TEST(Batch, RandomTreesGiveTheSameOutputAtEveryJobCount)
         for (bool recursive : {true, false}) {
             std::string expected = Expected(recursive, arguments);
             for (int jobs : {1, 3, 16, 64}) {
-                Transcript got = RunBatch(jobs, recursive, arguments);
+                Transcript got = Batch(jobs, recursive, arguments);
                 ASSERT_EQ(got.text, expected) << "jobs " << jobs << (recursive ? ", recursive" : "");
                 EXPECT_EQ(got.status, expected.find("E ") != std::string::npos);
             }
@@ -225,7 +220,7 @@ TEST(Batch, ResultsWaitInAWindowOfFixedSize)
         return 0;
     };
     Transcript got;
-    std::thread batch([&] { got = RunBatch(8, false, arguments); });
+    std::thread batch([&] { got = Batch(8, false, arguments); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int waiting = probed;
     held.unlock();
@@ -253,7 +248,7 @@ TEST(Batch, LongProbesHoldUpNothingButThemselves)
         }
         return path == "f0" ? 50000 : 0; // done once everything is submitted
     };
-    EXPECT_EQ(RunBatch(2, false, arguments).text, Expected(false, arguments));
+    EXPECT_EQ(Batch(2, false, arguments).text, Expected(false, arguments));
     EXPECT_EQ(waited, 2);
     g_delayMicroseconds = [](const std::string&) { return 0; };
 }
@@ -275,7 +270,7 @@ TEST(Batch, TreesDeeperThanAPathCanBeLong)
     g_fakeTree[folder] = Folder({});
     std::string expected = Expected(true, {"d"});
     for (int jobs : {1, 16})
-        EXPECT_EQ(RunBatch(jobs, true, {"d"}).text, expected);
+        EXPECT_EQ(Batch(jobs, true, {"d"}).text, expected);
     EXPECT_NE(expected.find("cannot read the folder: the path is too long"), std::string::npos);
     EXPECT_NE(expected.find("no such file (the path is too long)"), std::string::npos);
 }
@@ -309,9 +304,8 @@ TEST(Walk, StaysInsideTheTreeItListed)
     for (const auto& c : cases) {
         EXPECT_EQ(Expected(true, {"t"}, c.oneFileSystem), c.expected); // the reference walk agrees
         for (int jobs : {1, 4}) {
-            Transcript transcript;
-            EXPECT_TRUE(Batch(&transcript, jobs, true, {"t"}, 0, c.oneFileSystem));
-            EXPECT_EQ(transcript.text, c.expected) << "jobs " << jobs << (c.oneFileSystem ? ", -x" : "");
+            EXPECT_EQ(Batch(jobs, true, {"t"}, 0, c.oneFileSystem).text, c.expected)
+                << "jobs " << jobs << (c.oneFileSystem ? ", -x" : "");
         }
     }
     // Forty trees in a row: each tree's handle is kept until its items are printed.
@@ -322,9 +316,7 @@ TEST(Walk, StaysInsideTheTreeItListed)
         g_fakeTree[trees.back() + "/f.png"] = FakeNode{};
     }
     g_fakeMostHandles = 0;
-    Transcript transcript;
-    EXPECT_TRUE(Batch(&transcript, 8, true, trees));
-    EXPECT_EQ(transcript.text, Expected(true, trees));
+    EXPECT_EQ(Batch(8, true, trees).text, Expected(true, trees));
     EXPECT_LE(g_fakeMostHandles, CLI_WALK_HANDLES);
     EXPECT_EQ(g_fakeOpenHandles, 0);
 }
@@ -410,11 +402,10 @@ TEST(Schedules, EverySmallBatchEndsInOrderWithinItsWindow)
         Exploration explored = ExploreSchedules(
             scenario.preemptions, 2000000,
             [&] {
-                transcript = Transcript();
                 g_windowBroken = false;
                 if (scenario.stop)
                     ScheduledStart([](void*) { StopCliBatch(CLI_INTERRUPTED); }, nullptr);
-                Batch(&transcript, scenario.jobs, true, scenario.arguments, scenario.window);
+                transcript = Batch(scenario.jobs, true, scenario.arguments, scenario.window);
             },
             [&] { return CheckRun(transcript, expected, scenario.stop); });
         EXPECT_EQ(explored.failure, "") << scenario.name;
@@ -447,10 +438,7 @@ TEST(Schedules, ProbersGrowWhileProbesWaitForTheDevice)
         Transcript transcript;
         Exploration explored = ExploreSchedules(
             0, 1,
-            [&] {
-                transcript = Transcript();
-                Batch(&transcript, 8, true, c.arguments, 128);
-            },
+            [&] { transcript = Batch(8, true, c.arguments, 128); },
             [&] { return std::string(); });
         EXPECT_EQ(explored.failure, "");
         EXPECT_EQ(transcript.text, Expected(true, c.arguments));

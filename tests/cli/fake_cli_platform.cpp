@@ -33,10 +33,7 @@ void ForEachCliPath(const char* argument, bool exact, bool, CliPathVisitor visit
     visit(context, argument, exact, false);
 }
 
-int LimitCliProbers(int jobs)
-{
-    return jobs;
-}
+int LimitCliProbers(int jobs) { return jobs; }
 
 CliFolderId FakeId(const std::string& path)
 {
@@ -118,15 +115,9 @@ std::vector<std::thread> g_threads;
 
 } // namespace
 
-void LockCliBatch()
-{
-    Scheduling() ? ScheduledLock() : g_lock.lock();
-}
+void LockCliBatch() { Scheduling() ? ScheduledLock() : g_lock.lock(); }
 
-void UnlockCliBatch()
-{
-    Scheduling() ? ScheduledUnlock() : g_lock.unlock();
-}
+void UnlockCliBatch() { Scheduling() ? ScheduledUnlock() : g_lock.unlock(); }
 
 void WaitCliBatch(int condition)
 {
@@ -200,7 +191,4 @@ uint64_t CliMicroseconds()
                                      std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-uint64_t CurrentCliThread()
-{
-    return std::hash<std::thread::id>()(std::this_thread::get_id());
-}
+uint64_t CurrentCliThread() { return std::hash<std::thread::id>()(std::this_thread::get_id()); }

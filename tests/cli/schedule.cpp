@@ -325,20 +325,11 @@ Exploration ExploreSchedules(int preemptions, size_t limit, const std::function<
     }
 }
 
-void CheckScheduledSleepers(bool (*mayGo)(int condition))
-{
-    g_mayGo = mayGo;
-}
+void CheckScheduledSleepers(bool (*mayGo)(int condition)) { g_mayGo = mayGo; }
 
-int CountScheduledThreads()
-{
-    return g_lastThreads;
-}
+int CountScheduledThreads() { return g_lastThreads; }
 
-bool Scheduling()
-{
-    return g_active;
-}
+bool Scheduling() { return g_active; }
 
 void ScheduledLock()
 {
@@ -413,17 +404,8 @@ void ScheduledPause(const char* what, uint64_t waited)
     Switch(what);
 }
 
-uint64_t ScheduledClock()
-{
-    return g_clock;
-}
+uint64_t ScheduledClock() { return g_clock; }
 
-uint64_t ScheduledDeviceWaits()
-{
-    return g_self->deviceWaits;
-}
+uint64_t ScheduledDeviceWaits() { return g_self->deviceWaits; }
 
-uint64_t ScheduledProcessorTime()
-{
-    return g_clock - g_self->offProcessor;
-}
+uint64_t ScheduledProcessorTime() { return g_clock - g_self->offProcessor; }
