@@ -33,12 +33,7 @@ void ForEachCliPath(const char* argument, bool exact, bool, CliPathVisitor visit
     visit(context, argument, exact, false);
 }
 
-int LimitCliProbers(int jobs)
-{
-    return jobs;
-}
-
-namespace {
+int LimitCliProbers(int jobs) { return jobs; }
 
 CliFolderId FakeId(const std::string& path)
 {
@@ -47,6 +42,8 @@ CliFolderId FakeId(const std::string& path)
         return FakeId(node.sameAs);
     return {node.volume ? node.volume : 1, std::hash<std::string>()(path)};
 }
+
+namespace {
 
 intptr_t OpenHandle()
 {
@@ -118,21 +115,9 @@ std::vector<std::thread> g_threads;
 
 } // namespace
 
-void LockCliBatch()
-{
-    if (Scheduling())
-        ScheduledLock();
-    else
-        g_lock.lock();
-}
+void LockCliBatch() { Scheduling() ? ScheduledLock() : g_lock.lock(); }
 
-void UnlockCliBatch()
-{
-    if (Scheduling())
-        ScheduledUnlock();
-    else
-        g_lock.unlock();
-}
+void UnlockCliBatch() { Scheduling() ? ScheduledUnlock() : g_lock.unlock(); }
 
 void WaitCliBatch(int condition)
 {
@@ -206,7 +191,4 @@ uint64_t CliMicroseconds()
                                      std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-uint64_t CurrentCliThread()
-{
-    return std::hash<std::thread::id>()(std::this_thread::get_id());
-}
+uint64_t CurrentCliThread() { return std::hash<std::thread::id>()(std::this_thread::get_id()); }

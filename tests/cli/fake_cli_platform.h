@@ -28,5 +28,7 @@ struct FakeNode {
 using FakeTree = std::map<std::string, FakeNode>;
 
 extern FakeTree g_fakeTree;
+// A folder's identity: its volume and a hash of its path, or of the folder it is under another name.
+CliFolderId FakeId(const std::string& path);
 // Folder handles open now, and the most ever open at once.
 extern int g_fakeOpenHandles, g_fakeMostHandles;

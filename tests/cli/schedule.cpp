@@ -19,17 +19,17 @@ enum {
 
 struct SimThread {
     enum State { RUNNABLE, WANTS_LOCK, WAITING, JOINING, FINISHED };
-    int id;
-    State state;
-    int condition;  // WAITING: what for; WANTS_LOCK after a wake: what it was woken from
-    uint64_t deviceWaits; // pauses that waited for the device
-    uint64_t offProcessor; // microseconds of them
+    int id = 0;
+    State state = RUNNABLE;
+    int condition = -1;        // WAITING: what for; WANTS_LOCK after a wake: what it was woken from
+    uint64_t deviceWaits = 0;  // pauses that waited for the device
+    uint64_t offProcessor = 0; // microseconds of them
     ucontext_t context;
-    std::unique_ptr<char[]> stack; // none for the exploring thread
-    const void* stackBottom;       // for AddressSanitizer
-    size_t stackSize;
-    void (*run)(void* context);
-    void* argument;
+    std::unique_ptr<char[]> stack;     // none for the exploring thread
+    const void* stackBottom = nullptr; // for AddressSanitizer
+    size_t stackSize = 0;
+    void (*run)(void* context) = nullptr;
+    void* argument = nullptr;
 };
 
 // A point where more than one thread could go on: which ones, and which one went.
@@ -102,6 +102,19 @@ int Choose(const std::vector<int>& options)
     return choice.options[choice.taken];
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer is told of every switch of stacks; the exploring thread's own stack is learnt
+// when it first leaves it.
+void FinishSwitch(void* fakeStack)
+{
+    const void* fromBottom;
+    size_t fromSize;
+    __sanitizer_finish_switch_fiber(fakeStack, &fromBottom, &fromSize);
+    if (!g_threads[0]->stackBottom)
+        g_threads[0]->stackBottom = fromBottom, g_threads[0]->stackSize = fromSize;
+}
+#endif
+
 // Hands the processor to `next`; returns when some thread hands it back.
 void SwitchTo(SimThread* next)
 {
@@ -112,11 +125,7 @@ void SwitchTo(SimThread* next)
     __sanitizer_start_switch_fiber(self->state == SimThread::FINISHED ? nullptr : &fakeStack, next->stackBottom,
                                    next->stackSize);
     swapcontext(&self->context, &next->context);
-    const void* fromBottom;
-    size_t fromSize;
-    __sanitizer_finish_switch_fiber(fakeStack, &fromBottom, &fromSize);
-    if (!g_threads[0]->stackBottom) // the exploring thread's own stack, learnt when it first left it
-        g_threads[0]->stackBottom = fromBottom, g_threads[0]->stackSize = fromSize;
+    FinishSwitch(fakeStack);
 #else
     swapcontext(&self->context, &next->context);
 #endif
@@ -202,26 +211,15 @@ void CheckSleepers()
 SimThread* AddThread()
 {
     g_threads.push_back(std::make_unique<SimThread>());
-    SimThread* thread = g_threads.back().get();
-    thread->id = static_cast<int>(g_threads.size() - 1);
-    thread->state = SimThread::RUNNABLE;
-    thread->condition = -1;
-    thread->deviceWaits = 0;
-    thread->offProcessor = 0;
-    thread->stackBottom = nullptr;
-    thread->stackSize = 0;
-    return thread;
+    g_threads.back()->id = static_cast<int>(g_threads.size() - 1);
+    return g_threads.back().get();
 }
 
 void RunThread()
 {
     SimThread* self = g_self;
 #if defined(__SANITIZE_ADDRESS__)
-    const void* fromBottom;
-    size_t fromSize;
-    __sanitizer_finish_switch_fiber(nullptr, &fromBottom, &fromSize);
-    if (!g_threads[0]->stackBottom)
-        g_threads[0]->stackBottom = fromBottom, g_threads[0]->stackSize = fromSize;
+    FinishSwitch(nullptr);
 #endif
     try {
         if (!g_abandoning)
@@ -327,20 +325,11 @@ Exploration ExploreSchedules(int preemptions, size_t limit, const std::function<
     }
 }
 
-void CheckScheduledSleepers(bool (*mayGo)(int condition))
-{
-    g_mayGo = mayGo;
-}
+void CheckScheduledSleepers(bool (*mayGo)(int condition)) { g_mayGo = mayGo; }
 
-int CountScheduledThreads()
-{
-    return g_lastThreads;
-}
+int CountScheduledThreads() { return g_lastThreads; }
 
-bool Scheduling()
-{
-    return g_active;
-}
+bool Scheduling() { return g_active; }
 
 void ScheduledLock()
 {
@@ -415,17 +404,8 @@ void ScheduledPause(const char* what, uint64_t waited)
     Switch(what);
 }
 
-uint64_t ScheduledClock()
-{
-    return g_clock;
-}
+uint64_t ScheduledClock() { return g_clock; }
 
-uint64_t ScheduledDeviceWaits()
-{
-    return g_self->deviceWaits;
-}
+uint64_t ScheduledDeviceWaits() { return g_self->deviceWaits; }
 
-uint64_t ScheduledProcessorTime()
-{
-    return g_clock - g_self->offProcessor;
-}
+uint64_t ScheduledProcessorTime() { return g_clock - g_self->offProcessor; }

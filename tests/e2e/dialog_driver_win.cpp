@@ -1,12 +1,10 @@
-// Drives the program's dialogs from another process, as a user and the shell would: starts it with
-// an exact command line, reads what its windows show and closes them. One command per line on
-// stdin, one answer line on stdout; a command line travels as hex of its UTF-8 bytes, texts read
-// back as hex of their code page 932 bytes. No command waits but "console": the caller polls.
+// Drives the program's dialogs from another process, as a user and the shell would. One command per line on
+// stdin, one answer line on stdout; command lines and paths travel as hex of their UTF-8 bytes, texts read back
+// as hex of their code page 932 bytes. No command waits but "console": the caller polls.
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -17,13 +15,28 @@
 namespace {
 
 std::string g_exe, g_exeName, g_list;
+const char* g_dir;
 std::map<DWORD, HANDLE> g_processes;  // held from before they end, for their exit status
 std::map<std::string, HANDLE> g_held;  // files held open without sharing, by their hex path
 
-std::string Hex(const char* bytes) {
+std::string Hex(const std::string& bytes) {
   std::string out;
-  for (const char* p = bytes; *p; ++p) out += {"0123456789abcdef"[(*p >> 4) & 15], "0123456789abcdef"[*p & 15]};
+  for (char c : bytes) out += {"0123456789abcdef"[(c >> 4) & 15], "0123456789abcdef"[c & 15]};
   return out;
+}
+
+std::wstring Wide(const std::string& hex, UINT cp = CP_UTF8) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  std::wstring wide(bytes.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(cp, 0, bytes.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
+  return wide;
+}
+
+std::string Utf8Hex(const std::wstring& wide) {
+  std::string utf8(wide.size() * 3 + 1, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), 0, 0) - 1);
+  return Hex(utf8);
 }
 
 // Every process of the program, windows or not: a further instance shows up here before its window.
@@ -38,9 +51,9 @@ std::set<DWORD> ProgramProcesses() {
   return pids;
 }
 
-// " ; " and one visible dialog (in this Wine prefix, only the program shows any): its handles (the
-// X window's from Wine's window property), whether it is in the foreground, the icon its icon
-// control shows and where that control is on the screen, then its caption and its five fields.
+// " ; " and one visible dialog (only the program shows any here): its handles (the X window's from Wine's
+// property), whether it is in the foreground, the icon its icon control shows and where that control is on the
+// screen, then its caption and its five fields.
 BOOL CALLBACK ListDialog(HWND hwnd, LPARAM) {
   char cls[16] = "", text[4096];
   if (!IsWindowVisible(hwnd) || !GetClassNameA(hwnd, cls, sizeof cls) || strcmp(cls, "#32770") != 0) return TRUE;
@@ -65,40 +78,25 @@ BOOL CALLBACK ListDialog(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
-std::string Unhex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
+// Starts the command line in the work folder; its handles inherited when `si` names any.
+bool Start(std::wstring cmd, STARTUPINFOW* si, PROCESS_INFORMATION* pi) {
+  si->cb = sizeof *si;
+  return CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, si->dwFlags != 0, 0, nullptr,
+                        Wide(Hex(g_dir), CP_ACP).c_str(), si, pi);
 }
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size() + 1, L'\0');
-  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
-  return wide;
-}
-
-std::string Utf8Hex(const std::wstring& wide) {
-  std::string utf8(wide.size() * 3 + 1, '\0');
-  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), 0, 0) - 1);
-  return Hex(utf8.c_str());
-}
-
-// Starts the program with exactly "<exe>" followed by the tail, given as hex of its UTF-8 bytes.
-std::string Launch(const std::string& hex, const char* dir) {
-  std::wstring cmd = Wide("\"" + g_exe + "\"" + Unhex(hex)), wideDir(MAX_PATH, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, dir, -1, &wideDir[0], MAX_PATH);
+// Starts the program with exactly "<exe>" followed by the tail.
+std::string Launch(const std::string& hex) {
   STARTUPINFOW si = {};
-  si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, wideDir.c_str(), &si, &pi))
+  if (!Start(Wide(Hex("\"" + g_exe + "\"")) + Wide(hex), &si, &pi))
     return "err CreateProcessW " + std::to_string(GetLastError());
   CloseHandle(pi.hThread);
   g_processes[pi.dwProcessId] = pi.hProcess;
   return "pid " + std::to_string(pi.dwProcessId);
 }
 
-// Closes the window one of the user's ways ("x": the caller asks through X; the process is only
-// held here). Its exit status is asked for later.
+// Closes the window one of the user's ways ("x": the caller asks through X). Its exit status is asked for later.
 std::string Close(HWND hwnd, const std::string& way) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
@@ -116,21 +114,7 @@ std::string Close(HWND hwnd, const std::string& way) {
   return "pid " + std::to_string(pid);
 }
 
-// Opens the file (hex of its UTF-8 path) as another program may: for reading, sharing nothing, so
-// that no one else can open it until it is released.
-std::string Hold(const std::string& hex) {
-  std::string utf8;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) utf8 += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  std::wstring path(utf8.size() + 1, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &path[0], static_cast<int>(path.size()));
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "err CreateFileW " + std::to_string(GetLastError());
-  g_held[hex] = file;
-  return "held";
-}
-
-// The lines of the console's screen, each without the blanks that end it; the last ones that are
-// empty left out.
+// The lines of the console's screen without the blanks that end them, the empty ones at the end left out.
 std::wstring Screen(HANDLE out) {
   CONSOLE_SCREEN_BUFFER_INFO info = {};
   GetConsoleScreenBufferInfo(out, &info);
@@ -143,12 +127,10 @@ std::wstring Screen(HANDLE out) {
   return screen.substr(0, screen.find_last_not_of(L'\n') + 1);
 }
 
-// Runs the command line (hex of its UTF-8 bytes) on a console of its own, whose output code page is
-// `cp`, with standard error and, unless `way` is "err", standard output on the console ("err":
-// standard output goes to NUL). Answers "console <exit status> <screen at the end> <every line seen
-// while it ran>", both as hex of UTF-8 with a line feed between lines: a progress line is drawn
-// and erased before the end. At most 60 s.
-std::string Console(const std::string& cp, const std::string& hex, const std::string& way, const char* dir) {
+// Runs the command line on a console of its own whose output code page is `cp`, standard error and (unless `way`
+// is "err", then NUL) standard output on it, for at most 60 s. Answers "console <exit status> <screen at the end>
+// <every line seen while it ran>" (a progress line is drawn and erased before the end), as hex of UTF-8.
+std::string Console(const std::string& cp, const std::string& hex, const std::string& way) {
   FreeConsole();
   if (!AllocConsole()) return "err AllocConsole " + std::to_string(GetLastError());
   SetConsoleOutputCP(std::stoi(cp));
@@ -157,26 +139,20 @@ std::string Console(const std::string& cp, const std::string& hex, const std::st
                            OPEN_EXISTING, 0, nullptr);
   HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
   SetConsoleScreenBufferSize(out, COORD{1000, 200});  // no line of the tests wraps
-  std::wstring cmd = Wide(Unhex(hex)), wideDir(MAX_PATH, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, dir, -1, &wideDir[0], MAX_PATH);
   STARTUPINFOW si = {};
-  si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdOutput = way == "err" ? nul : out;
   si.hStdError = out;
   PROCESS_INFORMATION pi = {};
   std::string reply = "err CreateProcessW";
-  if (CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, wideDir.c_str(), &si, &pi)) {
-    std::wstring seen;
+  if (Start(Wide(hex), &si, &pi)) {
+    std::wstring seen, now;
     std::set<std::wstring> lines;
     DWORD code = STILL_ACTIVE;
     for (int i = 0; i < 3000 && WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT; ++i) {
-      std::wstring now = Screen(out);
-      for (size_t at = 0, end; at < now.size(); at = end + 1) {
-        end = std::min(now.find(L'\n', at), now.size());
-        std::wstring line = now.substr(at, end - at);
+      std::wistringstream screen(Screen(out));
+      for (std::wstring line; std::getline(screen, line);)
         if (!line.empty() && lines.insert(line).second) seen += line + L"\n";
-      }
     }
     GetExitCodeProcess(pi.hProcess, &code);
     if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 99);
@@ -190,13 +166,11 @@ std::string Console(const std::string& cp, const std::string& hex, const std::st
   return reply;
 }
 
-// Delivers WM_DROPFILES to the window as the system does after a drop, with the paths (hex of their
-// UTF-8 bytes, a line feed between them) as the system listed them. Wine's XDND makes a DOS name of
-// each dropped Unix path as a typed name is made (x.png. becomes x.png), so the names a drop keeps
-// whole on Windows reach the program this way only. The drop data goes into the program's memory as
-// a fixed global block, where DragQueryFileW reads it; DragFinish cannot free it, a small leak.
+// Delivers WM_DROPFILES as the system does after a drop, with the paths (a line feed between them) as the system
+// listed them: Wine's XDND trims each dropped name as a typed one (x.png. becomes x.png). The drop data goes into
+// the program's memory as a fixed block, which DragFinish cannot free: a small leak.
 std::string DropFiles(HWND hwnd, const std::string& hex) {
-  std::wstring paths = Wide(Unhex(hex)) + L'\n';
+  std::wstring paths = Wide(hex) + L'\n';
   for (wchar_t& c : paths) c = c == L'\n' ? L'\0' : c;
   paths += L'\0';
   DROPFILES header = {sizeof header, {0, 0}, FALSE, TRUE};
@@ -228,7 +202,7 @@ void KillAll() {
 
 int main(int argc, char** argv) {
   if (argc != 3) return fputs("usage: dialog_driver PROGRAM.EXE WORKDIR (commands on stdin)\n", stderr), 2;
-  g_exe = argv[1];
+  g_exe = argv[1], g_dir = argv[2];
   g_exeName = g_exe.substr(g_exe.find_last_of("\\/") + 1);
   char line[65536];
   for (puts("ready"); fflush(stdout) == 0 && fgets(line, sizeof line, stdin);) {
@@ -236,25 +210,29 @@ int main(int argc, char** argv) {
     std::string cmd, arg, way, hex, reply = "killed";
     in >> cmd >> arg >> way >> hex;
     DWORD code = 0, pid = strtoul(arg.c_str(), nullptr, 10);
+    HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(arg.c_str(), nullptr, 16)));
     if (cmd == "list") {  // "N ; window ; window ...": the number of the program's processes, its dialogs
       g_list = std::to_string(ProgramProcesses().size());
       EnumWindows(ListDialog, 0);
       reply = g_list;
-    } else if (cmd == "launch") {
-      reply = Launch(arg, argv[2]);
-    } else if (cmd == "close") {
-      reply = Close(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(arg.c_str(), nullptr, 16))), way);
-    } else if (cmd == "exit") {  // of a process started or closed here; 259 while it runs
+    } else if (cmd == "launch") {  // launch HEX
+      reply = Launch(arg);
+    } else if (cmd == "close") {  // close HWND WAY
+      reply = Close(hwnd, way);
+    } else if (cmd == "exit") {  // exit PID, of a process started or closed here; 259 while it runs
       bool known = g_processes.count(pid) && GetExitCodeProcess(g_processes[pid], &code);
       reply = known ? "exit " + std::to_string(code) : "err process unknown";
     } else if (cmd == "dropfiles") {  // dropfiles HWND HEX
-      reply = DropFiles(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(arg.c_str(), nullptr, 16))), way);
+      reply = DropFiles(hwnd, way);
     } else if (cmd == "console") {  // console CODEPAGE all|err HEX
-      reply = Console(arg, hex, way, argv[2]);
+      reply = Console(arg, hex, way);
     } else if (cmd == "killall") {
       KillAll();
-    } else if (cmd == "hold") {
-      reply = Hold(arg);
+    } else if (cmd == "hold") {  // hold HEX: opened for reading, sharing nothing, as another program may
+      HANDLE file =
+          CreateFileW(Wide(arg).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      reply = file == INVALID_HANDLE_VALUE ? "err CreateFileW " + std::to_string(GetLastError()) : "held";
+      if (file != INVALID_HANDLE_VALUE) g_held[arg] = file;
     } else if (cmd == "release") {  // every held file
       for (auto& held : g_held) CloseHandle(held.second);
       g_held.clear();

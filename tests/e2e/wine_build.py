@@ -1,17 +1,58 @@
-"""The Windows build the runs under Wine start, and its loader: the release (build/win32, PE32 i686)
-under the 32-bit loader; on a machine that cannot run 32-bit programs (no IA-32 emulation in its
-kernel), the 64-bit twin from build/win64 under wine64. Every run's first line names the build."""
+"""What both Wine runners share: the build and its loader (the first line of a run names it), a fresh prefix, the
+dialog driver, made files and the loop over the cases."""
 import os
+import queue
 import shutil
+import struct
 import subprocess
+import threading
+import time
 
 WINE32 = "/usr/lib/wine/wine"
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+JPEG = b"\xff\xd8\xff\xe0\0\x10JFIF\0\1\1\0\0\1\0\1\0\0\xff\xc0\0\x0b\x08\0\x30\0\x40\x01" + bytes(3)  # 64 × 48, grey
+# Names code page 932 cannot hold, or holds only by likeness (é as e, ¥ as the separator 0x5C, ‾ as ~): width,
+# shown name. Each has a neighbour such a conversion would reach; every file is of its own width.
+NAMES = {"café.png": (31, "caf?.png"), "😀.png": (32, "?.png"), "𠮷.png": (33, "?.png"), "한국.png": (34, "??.png"),
+         "a¥b.png": (35, "a￥b.png"), "x‾y.png": (36, "x￣y.png")}
+NEIGHBOURS = {"a/b.png": 99, "x~y.png": 88, "cafe.png": 77}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, message):
+    if not cond:
+        raise Failure(message() if callable(message) else message)
+
+
+def run(env, *command, timeout=60):
+    done = subprocess.run(command, env=env, timeout=timeout, capture_output=True)
+    check(done.returncode == 0, lambda: "%s: %s" % (os.path.basename(command[0]), done.stderr.decode().strip()))
+    return done.stdout
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def png_of(width, pad=0):
+    """A PNG header of the given width, 17 pixels high, 256 colours; `pad` zero bytes after it."""
+    return b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR" + struct.pack(">IIBB", width, 17, 8, 3) + bytes(7 + pad)
 
 
 def choose(*exes):
-    """The loader and the programs to run, given those of the win32 build."""
+    """The loader and the programs to run, given those of the win32 build: the release under the 32-bit loader, or
+    where 32-bit programs cannot run (no IA-32 emulation in the kernel), the win64 twins under wine64."""
     try:  # the loader is itself a 32-bit program
         subprocess.run([WINE32, "--version"], check=True, capture_output=True, timeout=60)
         print("build: win32 (PE32 i686) under %s" % WINE32, flush=True)
@@ -20,3 +61,79 @@ def choose(*exes):
         print("build: win64 (PE32+ x86-64) under %s, NOT the release: this machine cannot run 32-bit programs "
               "(%s --version: %s)" % (WINE64, WINE32, e), flush=True)
         return WINE64, [os.path.join(os.path.dirname(exe), "..", "..", "win64", "bin", os.path.basename(exe)) for exe in exes]
+
+
+def wine_prefix(tmp, wine, display=None):
+    """A fresh prefix in tmp, its environment returned. Every COM and LPT port leads to the FIFO tmp/port, which
+    nobody writes: a fresh prefix maps COM1 to the first serial port, which may be the machine's console."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINESERVER")}
+    env.update(WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
+               WINEDLLOVERRIDES="mscoree,mshtml=", **({"DISPLAY": display} if display else {}))  # no installers
+    run(env, wine, "wineboot", "-i", timeout=180)
+    os.mkfifo(os.path.join(tmp, "port"))
+    ports = "".join('"%s%d"="%s"\r\n' % (p, n, os.path.join(tmp, "port")) for p in ("COM", "LPT") for n in range(1, 10))
+    reg = write(os.path.join(tmp, "ports.reg"), ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"
+                                                 + ports).encode())
+    run(env, wine, "regedit", "/s", win_path(reg))
+    run(env, WINESERVER, "-w", timeout=120)
+    return env
+
+
+def write_names(folder, png):
+    """The files of NAMES and NEIGHBOURS in folder, the PNG header `png` with each width; the paths of NAMES."""
+    widths = dict(NEIGHBOURS, **{n: w for n, (w, _) in NAMES.items()})
+    paths = {n: write(os.path.join(folder, n), png[:16] + struct.pack(">I", w) + png[20:]) for n, w in widths.items()}
+    return {n: paths[n] for n in NAMES}
+
+
+def make_dots(d):
+    """Names the system lists but trims when typed, each beside the name it would be trimmed to: x.png. (a JPEG)
+    beside the PNG x.png, "y.png " beside y.png, dir.\\in.png beside dir\\in.png; their paths."""
+    files = {"x.png": png_of(61), "x.png.": JPEG + bytes(10), "y.png": png_of(62), "y.png ": png_of(63, 20),
+             "dir/in.png": png_of(64), "dir./in.png": png_of(65), "tail.png.": png_of(66, 30)}
+    return {name: write(os.path.join(d, name), data) for name, data in files.items()}
+
+
+class Driver:
+    """The dialog driver (dialog_driver_win.cpp): one command a line, one answer line."""
+
+    def __init__(self, wine, driver, exe, folder, env):
+        self.lines, self.process = queue.Queue(), subprocess.Popen([wine, driver, exe, folder], env=env,
+                                                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                                                   stderr=subprocess.DEVNULL)
+        threading.Thread(target=lambda: [*map(self.lines.put, self.process.stdout), self.lines.put(b"")],
+                         daemon=True).start()
+        check(self.lines.get(timeout=60).strip() == b"ready", "the dialog driver did not start")
+
+    def cmd(self, text):
+        self.process.stdin.write(text.encode("ascii") + b"\n")
+        self.process.stdin.flush()
+        try:
+            reply = self.lines.get(timeout=30).decode("ascii").strip()
+        except queue.Empty:
+            raise Failure("the dialog driver did not answer %s" % text)
+        check(reply and not reply.startswith("err"), "driver: %s -> %r" % (text, reply))
+        return reply
+
+    def close(self):
+        self.process.stdin.close()  # the driver then ends what it started and lets go of what it holds
+        self.process.wait(timeout=60)
+
+    def hold(self, path):
+        """Holds the file open without sharing, as another program may."""
+        self.cmd("hold " + win_path(path).encode("utf-8").hex())
+
+
+def run_cases(cases, names, call):
+    """Runs each case through call(case), going on past a failure; the exit status."""
+    failed, started = [], time.time()
+    for name in names or cases:
+        t = time.time()
+        try:
+            call(cases[name])
+            print("PASS %-19s %5.1f s" % (name, time.time() - t), flush=True)
+        except (Failure, subprocess.SubprocessError, OSError) as e:
+            failed.append(name)
+            print("FAIL %-19s %5.1f s: %s" % (name, time.time() - t, e), flush=True)
+    print("%s in %.1f s" % ("failed: " + ", ".join(failed) if failed else "all passed", time.time() - started))
+    return 1 if failed else 0

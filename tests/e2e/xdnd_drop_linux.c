@@ -1,8 +1,5 @@
-/* Drops files onto an X window through XDND, as a desktop's file manager does, or asks the window
- * to close, as a window manager's close box does:
- *   qvr_xdnd_drop WINDOW PATH...   drops the files (absolute paths), in order
- *   qvr_xdnd_drop WINDOW           sends WM_DELETE_WINDOW
- * Every wait is bounded. Exit status 0 when the target accepted and finished the drop. */
+/* qvr_xdnd_drop WINDOW PATH... drops the files (absolute paths) onto the X window through XDND, as a file manager
+ * does; qvr_xdnd_drop WINDOW asks it to close (WM_DELETE_WINDOW), as a close box does. Every wait is bounded. */
 #define _POSIX_C_SOURCE 200809L
 #include <X11/Xlib.h>
 #include <poll.h>

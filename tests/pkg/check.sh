@@ -76,19 +76,14 @@ page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$man" 2>/dev/null)
 check "manual page has every section" "" "$(for section in NAME SYNOPSIS OPTIONS OUTPUT FORMATS "EXIT STATUS" EXAMPLES; do
   grep -q "^$section" <<<"$page" || echo -n "$section missing "; done)"
 check "manual page footer names version $version" "^qvr $version " "$(tail -1 <<<"$page")"
-check "options in qvr --help and in the manual page" "$("$qvr" --help 2>&1 | grep -oE -- '--[a-z][a-z-]*' | sort -u)" \
-  "$(sed -n '/^OPTIONS/,/^[A-Z]/p' <<<"$page" | grep -oE -- '--[a-z][a-z-]*' | sort -u)"
 
 # What ./qvr.sh would install on a machine that has nothing: stand-ins for the package tools record
 # it (all packages missing, no foreign architecture), and a failing cmake stops it after that.
 fake=$scratch/fake && mkdir -p "$fake/bin" "$fake/clone" && cp -r qvr.sh tools "$fake/clone/"
 for tool in bash sh env dirname basename mktemp rm grep cat; do ln -s "$(command -v $tool)" "$fake/bin/$tool"; done
-printf '#!/bin/sh\nexit 1\n' >"$fake/bin/dpkg-query"
-printf '#!/bin/sh\nexit 0\n' >"$fake/bin/dpkg"
-printf '#!/bin/sh\nexit 1\n' >"$fake/bin/cmake"
-printf '#!/bin/sh\necho "$*" >>"%s/apt.log"\n' "$fake" >"$fake/bin/apt-get"
-printf '#!/bin/sh\necho 0\n' >"$fake/bin/id"
-chmod +x "$fake/bin/"*
+for tool in "dpkg-query:exit 1" "dpkg:exit 0" "cmake:exit 1" "apt-get:echo \"\$*\" >>$fake/apt.log" "id:echo 0"; do
+  printf '#!/bin/sh\n%s\n' "${tool#*:}" >"$fake/bin/${tool%%:*}" && chmod +x "$fake/bin/${tool%%:*}"
+done
 said=$(PATH=$fake/bin "$fake/clone/qvr.sh" 2>&1 >/dev/null || true)
 asked=$(grep -o 'install .*' "$fake/apt.log" 2>/dev/null | tr ' ' '\n' | grep -v '^-' | tail -n +2 | sort | tr '\n' ' ')
 check "qvr.sh installs the Linux tool's build needs, says so first, nothing for the tests" \
