@@ -50,13 +50,9 @@ TEST(Driver, RecordStates)
         ImageInfo info, expected{}; // zeroed with its padding, as the driver clears the record
         memset(&info, 0x5A, sizeof info);
         expected.icon = row.shell ? g_fake.icon : nullptr;
-        expected.fileSize = row.found ? 777 : 0;
-        expected.fileSizeHigh = row.found ? 5 : 0;
-        expected.width = row.result ? 40 : 0;
-        expected.height = row.result ? 30 : 0;
-        expected.depth = row.depth;
-        expected.flags = row.flags;
-        expected.readError = row.error;
+        std::tie(expected.fileSize, expected.fileSizeHigh) = std::make_pair(row.found ? 777 : 0, row.found ? 5 : 0);
+        std::tie(expected.width, expected.height) = std::make_pair(row.result ? 40 : 0, row.result ? 30 : 0);
+        std::tie(expected.depth, expected.flags, expected.readError) = std::tie(row.depth, row.flags, row.error);
         strcpy(expected.name, row.found ? "found.png" : "ファイル名が不正です。");
         strcpy(expected.typeName, row.shell ? "PNG image" : "ファイルタイプを取得できません。");
         EXPECT_EQ(ProbeImageFile(&info, dir.Write(row.name, row.bytes).c_str()), row.result);
@@ -121,33 +117,31 @@ TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
 // component are dropped from both forms alike; nothing else is touched.
 TEST(DeviceNames, DotsAndBlanksThatEndAName)
 {
-    const struct { const char* path; const wchar_t* wide; const char* reached; } table[] = {
-        {"x.png.", L"x.png.", "x.png"}, {"x.png ", L"x.png ", "x.png"}, {"C:\\d\\x.png. .", L"C:\\d\\x.png. .", "C:\\d\\x.png"},
-        {"d/x.jpeg..", L"d/x.jpeg..", "d/x.jpeg"}, {"表.png.", L"表.png.", "表.png"}, {"?.png .", L"\U0001F600.png .", "?.png"},
-        {"C:x.", L"C:x.", "C:x"}, {"\\\\h\\s\\x.png ", L"\\\\h\\s\\x.png ", "\\\\h\\s\\x.png"},
-        {"x.png", L"x.png", nullptr}, {"d.\\x.png", L"d.\\x.png", nullptr}, {"d \\", L"d \\", nullptr},
-        {"...", L"...", nullptr}, {"C:\\d\\ .", L"C:\\d\\ .", nullptr}, {"C:..", L"C:..", nullptr}, {"", L"", nullptr},
-        {"\\\\?\\C:\\x.png.", L"\\\\?\\C:\\x.png.", nullptr}, {"\\\\.\\C:\\x.png.", L"\\\\.\\C:\\x.png.", nullptr},
-        {"x.png", L"x.png.", nullptr}, // forms that disagree are left alone
+    const struct { const char* path; const char* reached; const wchar_t* wide = nullptr; } table[] = { // wide: as ASCII
+        {"x.png.", "x.png"}, {"x.png ", "x.png"}, {"C:\\d\\x.png. .", "C:\\d\\x.png"}, {"d/x.jpeg..", "d/x.jpeg"},
+        {"表.png.", "表.png", L"表.png."}, {"?.png .", "?.png", L"\U0001F600.png ."}, {"C:x.", "C:x"},
+        {"\\\\h\\s\\x.png ", "\\\\h\\s\\x.png"}, {"x.png", nullptr}, {"d.\\x.png", nullptr}, {"d \\", nullptr},
+        {"...", nullptr}, {"C:\\d\\ .", nullptr}, {"C:..", nullptr}, {"", nullptr}, {"\\\\?\\C:\\x.png.", nullptr},
+        {"\\\\.\\C:\\x.png.", nullptr}, {"x.png", nullptr, L"x.png."}, // forms that disagree are left alone
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.path);
+        const std::wstring wide = row.wide ? row.wide : std::wstring(row.path, row.path + strlen(row.path));
         char reached[16];
         wchar_t reachedWide[16];
         memset(reached, 'X', sizeof reached);
-        bool dropped = ReachedName(row.path, row.wide, reached, sizeof reached, reachedWide, 16);
+        bool dropped = ReachedName(row.path, wide.c_str(), reached, sizeof reached, reachedWide, 16);
         EXPECT_EQ(dropped, row.reached != nullptr);
         EXPECT_EQ(reached[0], dropped ? row.path[0] : 'X');
         if (!dropped)
             continue;
         EXPECT_STREQ(reached, row.reached);
-        std::wstring wide = row.wide;
         EXPECT_EQ(std::wstring(reachedWide), wide.substr(0, wide.size() - (strlen(row.path) - strlen(row.reached))));
         // Both forms must fit, terminator included.
         size_t size = strlen(row.reached) + 1, wideSize = wcslen(reachedWide) + 1;
-        EXPECT_TRUE(ReachedName(row.path, row.wide, reached, size, reachedWide, wideSize));
-        EXPECT_FALSE(ReachedName(row.path, row.wide, reached, size - 1, reachedWide, wideSize));
-        EXPECT_FALSE(ReachedName(row.path, row.wide, reached, size, reachedWide, wideSize - 1));
+        EXPECT_TRUE(ReachedName(row.path, wide.c_str(), reached, size, reachedWide, wideSize));
+        EXPECT_FALSE(ReachedName(row.path, wide.c_str(), reached, size - 1, reachedWide, wideSize));
+        EXPECT_FALSE(ReachedName(row.path, wide.c_str(), reached, size, reachedWide, wideSize - 1));
     }
 }
 
