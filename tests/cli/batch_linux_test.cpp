@@ -9,13 +9,6 @@
 
 namespace {
 
-void MakeFiles(const TempDir& dir, const std::string& folder, int count)
-{
-    std::filesystem::create_directories(dir.path / folder);
-    for (int i = 0; i < count; ++i)
-        dir.Write(folder + "/f" + std::to_string(i) + ".png", Png(2, 3));
-}
-
 // 120,000 entries in "big/dN", hard links to three PNG files (a file has at most some 65,000): about a second's run.
 void MakeBigTree(const TempDir& dir)
 {
@@ -104,8 +97,8 @@ TEST(Qvr, AProgressLineOnlyOnATerminal)
 TEST(QvrWalk, FileSystemsAndLoops)
 {
     TempDir dir;
-    MakeFiles(dir, "t/a/loop", 0);
-    MakeFiles(dir, "t/mnt", 0);
+    std::filesystem::create_directories(dir.path / "t/a/loop");
+    std::filesystem::create_directories(dir.path / "t/mnt");
     std::string mnt = (dir.path / "t/mnt").string(), loop = (dir.path / "t/a/loop").string();
     if (mount("qvr-test", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "cannot mount here (not root?)";
@@ -134,7 +127,7 @@ TEST(QvrWalk, AListedFolderOpensOnlyAsListed)
              {"mv t/a/b t/a/b.old", CLI_UNREADABLE},                           // gone
              {"chmod 0 t/a/b", geteuid() == 0 ? CLI_OPENED : CLI_UNREADABLE}}) { // not to be read
         TempDir dir;
-        MakeFiles(dir, "t/a/b", 0);
+        std::filesystem::create_directories(dir.path / "t/a/b");
         std::string root = (dir.path / "t").string(), reason;
         CliFolder tree, folder;
         CliFolderList list;
@@ -159,8 +152,9 @@ TEST(QvrWalk, AListedFolderOpensOnlyAsListed)
 TEST(QvrWalk, MemoryThatRunsOutEndsTheRunOnAWholeResult)
 {
     TempDir dir;
-    MakeFiles(dir, "a", 3);
-    MakeFiles(dir, "big", 0);
+    for (int i = 0; i < 3; ++i)
+        dir.Write("a/f" + std::to_string(i) + ".png", Png(2, 3));
+    std::filesystem::create_directories(dir.path / "big");
     for (int i = 0; i < 40000; ++i) // 8 MB of names
         std::ofstream(dir.path / "big" / (std::string(200, 'n') + std::to_string(i)));
     auto [shown, status] = Bash("for vm in $(seq 8192 2048 1000000); do (ulimit -v $vm; \"$QVR\" -j1 -r a >/dev/null 2>&1) "

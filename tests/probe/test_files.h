@@ -1,4 +1,4 @@
-// Temporary files for probe tests: a private directory removed with everything in it.
+// Temporary files for probe tests: a private directory removed with everything in it; Write makes the folders.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ struct TempDir {
     std::string Write(const std::string& name, const Bytes& bytes) const
     {
         std::string file = (path / name).string();
+        std::filesystem::create_directories((path / name).parent_path());
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return file;
