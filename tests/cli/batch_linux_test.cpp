@@ -21,8 +21,7 @@ void MakeBigTree(const TempDir& dir)
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP end a run with status 130 at once whatever holds it up (a reader that does not read, a
-// long probe, a long walk); the result in hand is not printed, those before it are not lost.
+// SIGINT, SIGTERM and SIGHUP end a run at once with 130, whatever holds it up, on a whole result, none lost.
 TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
 {
     TempDir dir;
@@ -67,8 +66,7 @@ TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
     EXPECT_EQ(shown.find('\n'), shown.size() - 1) << shown;
 }
 
-// Only while standard error alone is a terminal, a line counts the files and names the folder, redrawn short of
-// the terminal's width (a wrap would leave a line behind) and erased at the end.
+// Only on a terminal: a progress line short of its width (a wrap would leave a line behind), erased at the end.
 TEST(Qvr, AProgressLineOnlyOnATerminal)
 {
     TempDir dir;

@@ -62,8 +62,7 @@ std::string FromCp932(const char* text)
 // JSON lines as an array; throws on invalid JSON or UTF-8, and on an object that is not a line of its own.
 json JsonLines(const std::string& out) { return json::parse("[" + std::regex_replace(out, std::regex("\n(?!$)"), ",") + "]"); }
 
-// A row per file: how it is made (a script writing $f; none: missing), a tag shared by the files of one type name,
-// its JSON, its name as the terminal shows it, its message. A file not read shows placeholders, never "unsupported".
+// A row per file: the script making $f (none: missing), a tag per type name, its JSON, name as shown, message.
 TEST(Qvr, EachFileAsJsonAndAsText)
 {
     const std::string controls(6000, '\x01'), pictures = std::regex_replace(controls, std::regex("\x01"), u8"\u2401");
@@ -166,30 +165,28 @@ TEST(Qvr, ExitStatusesAndOptions)
 {
     TempDir dir;
     dir.Write("-x.bmp", {});
-    const std::string qvr = Quoted(QVR_BINARY), full = "bash -c 'exec \"$0\" \"$@\" >/dev/full' " + qvr;
-    const struct { std::vector<std::string> args; int status; const char *out, *err; std::string program; } cases[] = {
-        {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n", qvr},
-        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-x] [-j N] [--] PATH...\n", "", qvr},
-        {{"--version"}, 0, "QVR Version 1.0\n", "", qvr},
-        {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'", qvr},
-        {{"--bogus", "--help"}, 0, "Usage: qvr", "", qvr},
-        {{"-x.bmp", "a.png"}, 2, "", "qvr: unknown option '-x.bmp'\n", qvr},
+    const std::string full = "bash -c 'exec \"$0\" \"$@\" >/dev/full' " + Quoted(QVR_BINARY);
+    const struct { std::vector<std::string> args; int status; const char *out, *err;
+                   std::string program = Quoted(QVR_BINARY); } cases[] = {
+        {{}, 2, "", "qvr: no file given\nTry 'qvr --help' for more information.\n"},
+        {{"--help"}, 0, "Usage: qvr [--json] [-r] [-x] [-j N] [--] PATH...\n", ""},
+        {{"--version"}, 0, "QVR Version 1.0\n", ""}, {{"--bogus", "--help"}, 0, "Usage: qvr", ""},
+        {{"--version", "--bogus"}, 2, "", "unknown option '--bogus'"},
+        {{"-x.bmp", "a.png"}, 2, "", "qvr: unknown option '-x.bmp'\n"},
         // "-" is a path; after "--" every argument is one, "--json" too.
-        {{"--json", "-", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-\",", "qvr: -: no such file\nqvr: --json: no such file\n", qvr},
+        {{"--json", "-", "--", "-x.bmp", "--json"}, 1, "{\"path\":\"-\",", "qvr: -: no such file\nqvr: --json: no such file\n"},
         // The number of jobs: 1 to 256, given after -j or --jobs, or joined to them.
-        {{"-j", "0", "a.png"}, 2, "", "qvr: the number of jobs must be from 1 to 256, not '0'\n", qvr},
-        {{"--jobs=257", "a.png"}, 2, "", "not '257'", qvr},
-        {{"-jx", "a.png"}, 2, "", "not 'x'", qvr},
-        {{"a.png", "--jobs"}, 2, "", "qvr: option '--jobs' needs a number of jobs\n", qvr},
-        {{"-j"}, 2, "", "qvr: option '-j' needs a number of jobs\n", qvr},
-        {{"-j", "-r", "a.png"}, 2, "", "not '-r'", qvr},
-        {{"--json", "-j256", "-r", "--jobs", "1", "--recursive", "--jobs=7", "-x.bmp"}, 2, "", "unknown option '-x.bmp'", qvr},
+        {{"-j", "0", "a.png"}, 2, "", "qvr: the number of jobs must be from 1 to 256, not '0'\n"},
+        {{"--jobs=257", "a.png"}, 2, "", "not '257'"}, {{"-jx", "a.png"}, 2, "", "not 'x'"},
+        {{"-j", "-r", "a.png"}, 2, "", "not '-r'"}, {{"-j"}, 2, "", "qvr: option '-j' needs a number of jobs\n"},
+        {{"a.png", "--jobs"}, 2, "", "qvr: option '--jobs' needs a number of jobs\n"},
+        {{"--json", "-j256", "-r", "--jobs", "1", "--recursive", "--jobs=7", "-x.bmp"}, 2, "", "unknown option '-x.bmp'"},
         // Output that cannot be written is an error, whatever was asked.
         {{"--help"}, 2, "", "qvr: cannot write the output: No space left on device\n", full},
         {{"--version"}, 2, "", "cannot write the output", full},
         {{"--json", "a.png"}, 2, "", "cannot write the output", full},
         // The smallest of stacks will do, where other tools run: no large buffer lives on it.
-        {{"--version"}, 0, "QVR Version 1.0\n", "", "bash -c 'ulimit -s 128 && exec \"$0\" \"$@\"' " + qvr},
+        {{"--version"}, 0, "QVR Version 1.0\n", "", "bash -c 'ulimit -s 128 && exec \"$0\" \"$@\"' " + Quoted(QVR_BINARY)},
     };
     for (const auto& c : cases) {
         QvrRun run = Qvr(dir, c.args, c.program);
@@ -198,8 +195,7 @@ TEST(Qvr, ExitStatusesAndOptions)
     }
 }
 
-// A tree walked with -r: name order, odd names, a folder not read, links as entries, a FIFO, a chain deeper than a
-// path can be long. Every job count gives the same output, byte for byte.
+// -r over odd names, a folder not read, links, a FIFO, a chain past a path's length: byte for byte at every -j.
 TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
 {
     TempDir dir;
@@ -242,8 +238,8 @@ TEST(Qvr, WalksATreeTheSameAtEveryJobCount)
                                 "qvr: t/deny: cannot read the folder: Permission denied\n")));
 }
 
-// Out of descriptors a probe fails with its message, and no answer it missed is taken for the next; -j1 and -j8 print
-// the same and a soft limit is raised. Unlimited: more paths than the buffer holds, more types than are remembered.
+// Out of descriptors a probe fails with its message and no missed answer is taken for the next; a soft limit is raised.
+// Unlimited: more paths than the buffer holds, more types than are remembered.
 TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
 {
     TempDir dir;
@@ -300,8 +296,7 @@ TEST(Qvr, OutOfDescriptorsTheSameAtEveryJobCount)
     EXPECT_GT(failedNone, 2);
 }
 
-// Here (ctest runs each test alone) the first lookups of the probe and the code page table fail for want of a
-// descriptor; once descriptors are free every lookup is made afresh: nothing that failed was kept.
+// Lookups that failed for want of a descriptor are made afresh once descriptors are free (ctest runs tests alone).
 TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
 {
     TempDir dir;
@@ -338,8 +333,7 @@ TEST(CliPlatform, ALookupThatFailedIsMadeAgain)
     EXPECT_GT(failed, 0);
 }
 
-// qvrc.exe's text: on its console what is not printable or not in code page 932 is '?', ¥ and ‾ full-width; found
-// names go from UTF-16 to UTF-8, a lone surrogate with bytes no UTF-8 reader takes.
+// qvrc.exe's console shows '?' for what it cannot print, ¥ and ‾ full-width; a lone surrogate stays invalid UTF-8.
 TEST(CliText, ConsoleAndNames)
 {
     // At the end bytes no character starts with, and a lead byte without its trail byte.

@@ -13,8 +13,7 @@ inline std::string Quoted(const std::string& text)
     return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
 }
 
-// Runs `script` in bash (in `folder` when given) with qvr at $QVR: what it wrote and its exit status. A run stopped
-// early leaves its probers unjoined on purpose, which the thread sanitizer is not to report.
+// Runs `script` in bash with qvr at $QVR: output and status. A stopped run leaves its probers unjoined on purpose.
 inline std::pair<std::string, int> Bash(const std::string& script, const std::string& folder = "")
 {
     std::string command = (folder.empty() ? "" : "cd " + Quoted(folder) + " && ") + "QVR=" QVR_BINARY

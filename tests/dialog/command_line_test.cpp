@@ -1,5 +1,4 @@
-// The start-up decisions (where the arguments begin, what this instance shows, what it hands on)
-// and the records the dialog shows without a probe.
+// Where the arguments begin, what this instance shows and hands on, and the records shown without a probe.
 #include "command_line.h"
 #include "no_file_record.h"
 #include "panel_texts.h"

@@ -19,9 +19,8 @@ Bytes ReadFile(const char* path)
 unsigned Word(const Bytes& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
 uint32_t Dword(const Bytes& b, size_t at) { return Word(b, at) | static_cast<uint32_t>(Word(b, at + 2)) << 16; }
 
-// Four images, each a bitmap with its mask; in every one the same places show the light green
-// ruler, the light grey picture, the red disc, the blue square and their purple overlap, in the
-// 16 standard colours at 4 bits.
+// Four images with masks, each showing the ruler, the picture, the disc, the square and their overlap (4 bits: the
+// 16 standard colours).
 TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
 {
     Bytes ico = ReadFile(QVR_ICON_FILE);
@@ -47,8 +46,7 @@ TEST(AppIcon, HoldsFourImagesShowingTheRulerAndTheShapes)
 
 #ifdef QVR_RES_FILE
 
-// The data of the Japanese (0x0411) resource `type`/`name` in a .res file whose resources all have
-// numeric types and names; empty when it is not there.
+// The data of the Japanese (0x0411) resource `type`/`name` (all numeric) in the .res file; empty when not there.
 Bytes FindResource(unsigned type, unsigned name)
 {
     Bytes res = ReadFile(QVR_RES_FILE);

@@ -1,6 +1,4 @@
-// Writes each input to a file under every extension the probe knows and probes it with the
-// platform file it is linked with. Both texts must end within their fields, and the JPEG results
-// must equal those of the plain walk.
+// Each input probed under every extension: both texts end within their fields, JPEG results equal the plain walk's.
 #include "image_info.h"
 #include "jpeg_reference.h"
 #include "platform_probe.h"

@@ -30,8 +30,7 @@ PanelTexts Texts(const ImageInfo& info)
     return texts;
 }
 
-// The three number fields, each column on its own. Sizes are whole, past 32 bits and past
-// what a double holds exactly.
+// The three number fields; sizes are whole past 32 bits and past what a double holds exactly.
 TEST(PanelTexts, SizeScaleAndColours)
 {
     const struct { uint64_t bytes; int32_t width, height; uint32_t depth, flags; const char *size, *scale, *colors; } rows[] = {
@@ -78,9 +77,7 @@ TEST(PanelTexts, IconCaptionAndType)
     }
 }
 
-// The caption keeps as much of the name as fits before " - QVR Version 1.0", never half a
-// double-byte character; the name field shows the name whole, and an unterminated field stays
-// inside the record.
+// The caption keeps what fits of the name, never half a character; an unterminated field stays inside the record.
 TEST(PanelTexts, LongNamesAreCutAtACharacterBoundary)
 {
     const std::string a236(236, 'a');
@@ -101,8 +98,7 @@ TEST(PanelTexts, LongNamesAreCutAtACharacterBoundary)
     EXPECT_EQ(std::string(texts.type), std::string(79, 't'));
 }
 
-// Of the icon the control showed until now, only a shell icon that is no longer shown is given
-// back: never the shared stock and application icons, never none.
+// Only a shell icon no longer shown is given back: never the shared stock and application icons.
 TEST(PanelIcons, OnlyAShellIconNoLongerShownIsReleased)
 {
     int shell, other, stock, app;

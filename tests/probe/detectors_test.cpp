@@ -20,8 +20,7 @@ Bytes Frame(uint16_t lines, uint16_t samples, uint8_t components)
     return Cat({{0xFF, 0xC0}, Be16(8u + 3u * components), {8}, Be16(lines), Be16(samples), {components}});
 }
 
-// A recognised file gets width, height and depth and nothing else; any other leaves the record as
-// it was. Standard BMP, PNG and JPEG files are in the shared test images, MNG in the driver's tests.
+// A recognised file gets width, height and depth, nothing else; any other is left as it was (standard: SharedImages).
 TEST(Detectors, StoreTheHeaderFieldsOrNothing)
 {
     const struct { int (*detect)(ImageInfo*, const ProbePath*); const char* name; Bytes bytes; int result; int32_t width, height;
@@ -76,10 +75,8 @@ TEST(HasExtension, ComparesBytesFoldingAsciiOnly)
         EXPECT_EQ(HasExtension(row.path, row.extension), row.expected) << row.path << " " << row.extension;
 }
 
-// Zero runs from every start parity, ending on and beside the edges of the walk's reads, then
-// random inputs that stress its shortcuts: zero runs of every length, heads with lengths 0 and 1,
-// frame headers anywhere. In the first rounds, landing 3 bytes before 0A 0B reads length 0x0A and
-// finds one frame header, landing 2 bytes before reads 0x0A0B and finds the other.
+// Zero runs of every parity at the edges of the walk's reads, then random ones; landing 3 bytes before 0A 0B reads
+// length 0x0A and finds one frame header, 2 bytes before reads 0x0A0B and finds the other.
 TEST(JpegWalk, SameResultsAsThePlainWalk)
 {
     std::mt19937 random(20260);

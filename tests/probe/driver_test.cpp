@@ -1,5 +1,4 @@
-// The probe driver and the shell-facts step, with every answer of the platform chosen here; what
-// a Windows path must not be opened as, and the name it reaches when it is opened.
+// The probe driver and shell facts over a chosen platform; what a Windows path must not be opened as, and reaches.
 #include "device_names.h"
 #include "fake_platform.h"
 #include "test_files.h"
@@ -11,9 +10,7 @@ namespace {
 
 const uint32_t UNSUPPORTED = INFO_SCALE_UNSUPPORTED | INFO_COLORS_UNSUPPORTED, MISSING = INFO_PLAIN_TITLE | INFO_SIZE_UNKNOWN;
 
-// Every state a probe can leave a record in, whatever the record held before. Only a name some detector takes gets
-// the file opened, so only its failure counts. A file that cannot be looked up or read has no format: the probe's
-// first error goes into the record, and dimensions and colours show placeholders, never "unsupported".
+// Every state a probe leaves a record in. A file not read has no format: its error, placeholders, no "unsupported".
 TEST(Driver, RecordStates)
 {
     const Bytes png = Png(40, 30), rif = {0, 2, 0, 1, 0, 30, 0, 40}, gif = {'G', 'I', 'F', '8', '9', 'a', 40, 0, 30, 0, 0};
@@ -62,9 +59,7 @@ TEST(Driver, RecordStates)
     }
 }
 
-// The display name is what follows the last 0x5C that stands alone (a 0x5C trailing a CP932
-// lead byte belongs to its character). Names and type names are cut at a character boundary to
-// fit their fields; an empty type name is a type name: the step succeeds and adds no flag.
+// The name follows the last 0x5C that is no trail byte; names are cut at a character; an empty type name is one.
 TEST(Driver, NamesAndTypeNamesCutToFit)
 {
     ASSERT_EQ(std::string("表ソ能"), "\x95\x5C\x83\x5C\x94\x5C");
@@ -89,8 +84,7 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
     }
 }
 
-// What each path is: d names a DOS device, n lies in a device namespace, p in a pipe or mailslot
-// share, w holds a wildcard.
+// d: a DOS device, n: in a device namespace, p: in a pipe or mailslot share, w: holds a wildcard.
 TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
 {
     const struct { const wchar_t* path; const char* is; } table[] = {
@@ -113,8 +107,7 @@ TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
     }
 }
 
-// The name a path reaches when the system opens it: the dots and blanks that end its last
-// component are dropped from both forms alike; nothing else is touched.
+// The name opened: the dots and blanks ending the last component go from both forms alike, nothing else.
 TEST(DeviceNames, DotsAndBlanksThatEndAName)
 {
     const struct { const char* path; const char* reached; const wchar_t* wide = nullptr; } table[] = { // wide: as ASCII
@@ -147,8 +140,7 @@ TEST(DeviceNames, DotsAndBlanksThatEndAName)
 
 } // namespace
 
-// The exact form (\\?\) of a drive or share path: what it is, what of it must still not be opened,
-// and when a listed name needs it.
+// The exact form (\\?\): what it is, what of it must still not be opened, when a listed name needs it.
 TEST(DeviceNames, ExactForms)
 {
     const struct { const wchar_t* path; size_t prefix; bool refused; size_t root; } table[] = {

@@ -1,5 +1,4 @@
-// Stand-in for the platform queries, linked in place of the real platform file so that every
-// answer of the shell and the file search can be chosen by a test.
+// Stand-in for the platform file, so that a test chooses every answer of the shell and the file search.
 #pragma once
 
 #include <cstdint>

@@ -12,8 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Eight probers over files of more types than are remembered, and a path swapped between a PNG, a FIFO, a folder
-// and (as root) a device: each file gives what it gives alone, and only the PNG is ever opened (inotify).
+// Eight probers give what each file gives alone, and of a path swapped among special files only the PNG is opened.
 TEST(LinuxPlatform, ProbesSideBySideGiveWhatEachGivesAlone)
 {
     TempDir dir;

@@ -33,8 +33,7 @@ struct TempDir {
     }
 };
 
-// A probe step's path for `text`, as the driver hands it on (no look taken: the fake platform
-// opens the text itself).
+// A probe step's path for `text`, as the driver hands it on, no look taken.
 inline ProbePath PathOf(const char* text)
 {
     return {text, nullptr, {-1, 0, 0, 0, 0}, false, -1, 0};
