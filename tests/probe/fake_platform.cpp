@@ -13,8 +13,7 @@ FakePlatform g_fake;
 int QueryShellFileInfo(const ProbePath*, void** icon, char typeName[PLATFORM_TEXT_SIZE], uint32_t* error)
 {
     if (!g_fake.shellAnswers) {
-        if (g_fake.shellError)
-            *error = g_fake.shellError;
+        *error = g_fake.shellError ? g_fake.shellError : *error;
         return 0;
     }
     *icon = g_fake.icon;
@@ -25,8 +24,7 @@ int QueryShellFileInfo(const ProbePath*, void** icon, char typeName[PLATFORM_TEX
 int FindFileEntry(const ProbePath*, char foundName[PLATFORM_TEXT_SIZE], uint64_t* size, uint32_t* error)
 {
     if (!g_fake.fileFound) {
-        if (g_fake.findError)
-            *error = g_fake.findError;
+        *error = g_fake.findError ? g_fake.findError : *error;
         return 0;
     }
     snprintf(foundName, PLATFORM_TEXT_SIZE, "%s", g_fake.foundName.c_str());
