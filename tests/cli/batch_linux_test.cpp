@@ -26,14 +26,10 @@ TEST(QvrStops, AtOnceWhateverHoldsTheRunUp)
 {
     TempDir dir;
     MakeBigTree(dir);
-    std::ofstream jpeg(dir.path / "long.jpg", std::ios::binary); // 1 GiB of small segments, each one read
-    std::string segments;
-    for (int i = 0; i < (1 << 20) / 6; ++i)
-        segments += std::string("\xFF\xFE\x00\x04" "ab", 6);
-    jpeg << std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-    for (int i = 0; i < 1024; ++i)
-        jpeg << segments;
-    jpeg.close();
+    // A JFIF head and 1 GiB of small segments, each one read.
+    ASSERT_EQ(Bash("printf '\\377\\330\\377\\340\\0\\20JFIF\\0\\1\\1\\0\\0\\1\\0\\1\\0\\0' >long.jpg && "
+                   "printf '\\377\\376\\0\\4ab%.0s' $(seq 174762) >s && for i in $(seq 1024); do cat s; done >>long.jpg",
+                   dir.path.string()).second, 0);
     const struct { const char *run, *printed; } holds[] = { // each starts qvr in the background, its pid in $!
         {"\"$QVR\" -r big/d0 > >(sleep 20 >/dev/null) &", ""},
         {"\"$QVR\" -j1 --json big/d0/f1.png long.jpg >out &", "\"path\":\"big/d0/f1.png\""},

@@ -362,14 +362,10 @@ TEST(CliText, ConsoleAndNames)
 }
 
 // Patterns matched as the system's search does: UTF-16 units folded one by one (C.UTF-8 stands in for its table).
-uint32_t FoldAsLocale(uint32_t unit)
-{
-    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    return static_cast<uint32_t>(towupper_l(static_cast<wint_t>(unit), locale));
-}
-
 TEST(CliText, PatternsMatchAsTheSystemSearchDoes)
 {
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    uint32_t (*fold)(uint32_t) = [](uint32_t unit) { return static_cast<uint32_t>(towupper_l(wint_t(unit), locale)); };
     const char lone[] = "\xED\xA0\x80"; // a lone surrogate's bytes, as a found name carries them
     for (auto [name, pattern, matches] : {std::tuple{"P01.PNG", "p0?.png", true}, {"p0.png", "p0?.png", false},
              {"p000.png", "p0?.png", false}, {"photo 2024.jpeg", "*.jpe", false}, {"abcbd", "a*b*d", true},
@@ -384,7 +380,7 @@ TEST(CliText, PatternsMatchAsTheSystemSearchDoes)
              // Once the name is used up, dots and stars are left over: "*.*" is everything.
              {"README", "*.*", true}, {"a", "a.*", true}, {"a", "a.", true}, {"ab", "a.*", false}, {"a", "a?", false},
              {"a.b", "*.*", true}, {"a", "*.?", false}})
-        EXPECT_EQ(MatchesPattern(name, pattern, FoldAsLocale), matches) << name << " " << pattern;
+        EXPECT_EQ(MatchesPattern(name, pattern, fold), matches) << name << " " << pattern;
 }
 
 } // namespace

@@ -184,7 +184,6 @@ TEST(DeviceNames, ExactForms)
         EXPECT_TRUE(MakeExactPath(row.folder, row.rest, exact, length + 1));
         EXPECT_FALSE(MakeExactPath(row.folder, row.rest, exact, length));
     }
-    EXPECT_EQ(FolderPartLengthOf(L"C:x.png."), 2u);
-    EXPECT_EQ(FolderPartLengthOf(L"d/e\\x."), 4u);
-    EXPECT_EQ(FolderPartLengthOf(L"x."), 0u);
+    EXPECT_EQ(std::make_tuple(FolderPartLengthOf(L"C:x.png."), FolderPartLengthOf(L"d/e\\x."), FolderPartLengthOf(L"x.")),
+              std::make_tuple(2u, 4u, 0u));
 }
