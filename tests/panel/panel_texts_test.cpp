@@ -50,9 +50,8 @@ TEST(PanelTexts, SizeScaleAndColours)
         ImageInfo info = Record("a", c.bytes, c.flags);
         std::tie(info.width, info.height, info.depth) = std::tie(c.width, c.height, c.depth);
         PanelTexts texts = Texts(info);
-        EXPECT_STREQ(texts.size, c.size) << c.bytes;
-        EXPECT_STREQ(texts.scale, c.scale) << c.width << "x" << c.height;
-        EXPECT_STREQ(texts.colors, c.colors) << c.depth;
+        EXPECT_EQ(std::string(texts.size) + "|" + texts.scale + "|" + texts.colors,
+                  std::string(c.size) + "|" + c.scale + "|" + c.colors) << c.bytes << " " << c.depth;
     }
 }
 
@@ -71,9 +70,8 @@ TEST(PanelTexts, IconCaptionAndType)
         info.icon = c.icon;
         std::strcpy(info.typeName, c.typeName);
         PanelTexts texts = Texts(info);
-        EXPECT_EQ(texts.icon, c.panelIcon) << c.icon << " " << c.flags;
-        EXPECT_STREQ(texts.caption, c.caption) << c.flags;
-        EXPECT_STREQ(texts.type, c.type);
+        EXPECT_EQ(std::make_tuple(texts.icon, std::string(texts.caption), std::string(texts.type)),
+                  std::make_tuple(c.panelIcon, std::string(c.caption), std::string(c.type))) << c.icon << " " << c.flags;
     }
 }
 

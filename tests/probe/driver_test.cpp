@@ -78,9 +78,8 @@ TEST(Driver, NamesAndTypeNamesCutToFit)
         ImageInfo info{}; // as the driver clears it
         ProbePath path = PathOf("x");
         EXPECT_EQ(GetShellFileFacts(&info, &path), 1);
-        EXPECT_EQ(std::string(info.name), row.shown) << row.found;
-        EXPECT_EQ(std::string(info.typeName), row.storedType) << row.type.size();
-        EXPECT_EQ(info.flags, 0u);
+        EXPECT_EQ(std::make_tuple(std::string(info.name), std::string(info.typeName), info.flags),
+                  std::make_tuple(row.shown, row.storedType, 0u)) << row.found << " " << row.type.size();
     }
 }
 
@@ -99,11 +98,9 @@ TEST(DeviceNames, DevicesNamespacesPipesAndWildcards)
         {L"p0?.png", "w"}, {L"Z:\\dir\\*.png", "w"}, {L"p0<.png", "w"}, {L"a\">", "w"},
     };
     for (const auto& row : table) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.path)));
-        EXPECT_EQ(NamesDosDevice(row.path), strchr(row.is, 'd') != nullptr);
-        EXPECT_EQ(InDeviceNamespace(row.path), strchr(row.is, 'n') != nullptr);
-        EXPECT_EQ(InPipeShare(row.path), strchr(row.is, 'p') != nullptr);
-        EXPECT_EQ(HasWildcard(row.path), strchr(row.is, 'w') != nullptr);
+        std::string is = std::string(NamesDosDevice(row.path) ? "d" : "") + (InDeviceNamespace(row.path) ? "n" : "") +
+                         (InPipeShare(row.path) ? "p" : "") + (HasWildcard(row.path) ? "w" : "");
+        EXPECT_EQ(is, row.is) << testing::PrintToString(std::wstring(row.path));
     }
 }
 
@@ -152,10 +149,8 @@ TEST(DeviceNames, ExactForms)
         {L"\\\\h", 0, false, 3}, {L"d\\x.png", 0, false, 0}, {L"C:x", 0, false, 2}, {L"", 0, false, 0},
     };
     for (const auto& row : table) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.path)));
-        EXPECT_EQ(ExactPrefixLength(row.path), row.prefix);
-        EXPECT_EQ(RefusesOpening(row.path), row.refused);
-        EXPECT_EQ(RootLength(row.path), row.root);
+        EXPECT_EQ(std::make_tuple(ExactPrefixLength(row.path), RefusesOpening(row.path), RootLength(row.path)),
+                  std::make_tuple(row.prefix, row.refused, row.root)) << testing::PrintToString(std::wstring(row.path));
     }
 
     // Whether opening a path as it is may change a component from `from` on.
