@@ -2,7 +2,7 @@
 # Every option and exit status that `qvr --help` names is documented in the manual page, the README's tables and both
 # languages of readme.txt (qvrc.exe prints the same usage text).   tests/cli/options_documented.sh QVR
 set -uo pipefail
-qvr=$1
+usage=$("$1" --help)
 cd "$(dirname "$0")/../.."
 failures=0
 
@@ -21,7 +21,6 @@ check() { # what, words to find (one a line), words found
   else echo "ok    $1"; fi
 }
 
-usage=$("$qvr" --help)
 want_options=$(cells - <<<"$usage" | options)
 want_statuses=$(sed -n '/^Exit status:/,$p' <<<"$usage" | grep -oE '\b[0-9]+\b' | statuses)
 echo "usage text: options $(paste -sd' ' <<<"$want_options"), statuses $(paste -sd' ' <<<"$want_statuses")"
