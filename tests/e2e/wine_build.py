@@ -1,7 +1,9 @@
 """What both Wine runners share: the build and its loader (the first line of a run names it), a fresh prefix, the
 dialog driver, made files and the loop over the cases."""
+import ctypes
 import os
 import queue
+import select
 import shutil
 import struct
 import subprocess
@@ -48,6 +50,25 @@ def win_path(path):
 def png_of(width, pad=0):
     """A PNG header of the given width, 17 pixels high, 256 colours; `pad` zero bytes after it."""
     return b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR" + struct.pack(">IIBB", width, 17, 8, 3) + bytes(7 + pad)
+
+
+def watch_opens(path):
+    """An inotify descriptor told of each open of `path`, and for a folder of each entry's, from now on."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    watch = libc.inotify_init1(os.O_NONBLOCK)
+    check(libc.inotify_add_watch(watch, path.encode(), 0x20) >= 0, "cannot watch " + path)  # IN_OPEN
+    return watch
+
+
+def opened(watch):
+    """The names opened since the last call ("" for the watched path itself)."""
+    data, names = b"", []
+    while select.select([watch], [], [], 0)[0]:
+        data += os.read(watch, 65536)
+    while data:
+        size = struct.unpack_from("I", data, 12)[0]
+        names, data = names + [data[16:16 + size].rstrip(b"\0").decode()], data[16 + size:]
+    return names
 
 
 def choose(*exes):
