@@ -44,24 +44,28 @@ struct Abandoned {};
 std::vector<std::unique_ptr<SimThread>> g_threads;
 SimThread* g_self; // the thread whose turn it is
 bool g_active;
-bool g_abandoning;
-bool g_unwinding; // the exploring thread has unwound: the others do, one after the other
-int g_lockOwner;
-int g_bound, g_preemptions;
 std::vector<Choice> g_path; // the schedule: replayed up to its end, extended beyond it
-size_t g_depth;
-size_t g_steps;
-uint64_t g_clock;
-std::string g_trace;   // the turns of this run, kept when a failing schedule is run again
 bool g_tracing;
-std::string g_failure; // why this run was abandoned
+
+// The state of one run.
+struct Run {
+    bool abandoning = false;
+    bool unwinding = false; // the exploring thread has unwound: the others do, one after the other
+    int lockOwner = -1;
+    int bound = 0, preemptions = 0;
+    size_t depth = 0; // choices of g_path taken
+    size_t steps = 0;
+    uint64_t clock = 1000000;
+    std::string trace;   // the turns of this run, kept when a failing schedule is run again
+    std::string failure; // why this run was abandoned
+} g_run;
 int g_lastThreads;
 bool (*g_mayGo)(int condition);
 
 void Trace(const char* what)
 {
     if (g_tracing)
-        g_trace += std::to_string(g_self->id) + ":" + what + " ";
+        g_run.trace += std::to_string(g_self->id) + ":" + what + " ";
 }
 
 bool AllOthersFinished(const SimThread* self)
@@ -79,7 +83,7 @@ bool CanRun(const SimThread* thread)
     case SimThread::RUNNABLE:
         return true;
     case SimThread::WANTS_LOCK:
-        return g_lockOwner < 0;
+        return g_run.lockOwner < 0;
     case SimThread::JOINING:
         return AllOthersFinished(thread);
     default:
@@ -92,11 +96,11 @@ int Choose(const std::vector<int>& options)
 {
     if (options.size() == 1)
         return options[0];
-    if (g_depth == g_path.size())
+    if (g_run.depth == g_path.size())
         g_path.push_back({options, 0});
-    Choice& choice = g_path[g_depth++];
+    Choice& choice = g_path[g_run.depth++];
     if (choice.options != options) { // the run went otherwise than the schedule: a fault of the scheduler
-        g_failure = "the schedule does not replay";
+        g_run.failure = "the schedule does not replay";
         return options[0];
     }
     return choice.options[choice.taken];
@@ -133,10 +137,10 @@ void SwitchTo(SimThread* next)
 
 [[noreturn]] void Abandon(const std::string& why)
 {
-    if (g_failure.empty())
-        g_failure = why;
-    g_abandoning = true;
-    if (!g_unwinding && g_self != g_threads[0].get())
+    if (g_run.failure.empty())
+        g_run.failure = why;
+    g_run.abandoning = true;
+    if (!g_run.unwinding && g_self != g_threads[0].get())
         SwitchTo(g_threads[0].get()); // the exploring thread unwinds first, then each of the others
     throw Abandoned();
 }
@@ -147,15 +151,15 @@ void SwitchTo(SimThread* next)
 SimThread* PickNext(const char* what)
 {
     SimThread* self = g_self;
-    if (g_abandoning)
-        Abandon(g_failure);
-    g_clock += 1;
+    if (g_run.abandoning)
+        Abandon(g_run.failure);
+    g_run.clock += 1;
     Trace(what);
     std::vector<int> options;
     bool selfCanRun = CanRun(self);
     if (selfCanRun)
         options.push_back(self->id);
-    if (!selfCanRun || g_preemptions < g_bound) {
+    if (!selfCanRun || g_run.preemptions < g_run.bound) {
         for (const auto& thread : g_threads) {
             if (thread.get() != self && CanRun(thread.get()))
                 options.push_back(thread->id);
@@ -166,14 +170,14 @@ SimThread* PickNext(const char* what)
             return nullptr; // the last thread of the run
         Abandon("deadlock: no thread can go on");
     }
-    if (++g_steps > STEP_LIMIT)
+    if (++g_run.steps > STEP_LIMIT)
         Abandon("livelock: no end after " + std::to_string(STEP_LIMIT) + " turns");
     int next = Choose(options);
     if (selfCanRun && next != self->id)
-        ++g_preemptions;
+        ++g_run.preemptions;
     SimThread* chosen = g_threads[static_cast<size_t>(next)].get();
     if (chosen->state == SimThread::WANTS_LOCK)
-        g_lockOwner = next;
+        g_run.lockOwner = next;
     if (chosen->state != SimThread::FINISHED) {
         chosen->state = SimThread::RUNNABLE;
         chosen->condition = -1;
@@ -188,14 +192,14 @@ void Switch(const char* what)
     SimThread* next = PickNext(what);
     if (next && next != g_self)
         SwitchTo(next);
-    if (g_abandoning)
-        Abandon(g_failure);
+    if (g_run.abandoning)
+        Abandon(g_run.failure);
 }
 
 // With the lock just let go: a condition whose waiters may go on has one of them woken.
 void CheckSleepers()
 {
-    if (!g_mayGo || !g_failure.empty())
+    if (!g_mayGo || !g_run.failure.empty())
         return;
     for (int condition = 0; condition < 2; ++condition) {
         bool asleep = false, woken = false;
@@ -204,7 +208,7 @@ void CheckSleepers()
             woken |= thread->state == SimThread::WANTS_LOCK && thread->condition == condition;
         }
         if (asleep && !woken && g_mayGo(condition))
-            g_failure = "lost wake-up: a thread waiting on condition " + std::to_string(condition) + " may go on, yet sleeps";
+            g_run.failure = "lost wake-up: a thread waiting on condition " + std::to_string(condition) + " may go on, yet sleeps";
     }
 }
 
@@ -222,18 +226,18 @@ void RunThread()
     FinishSwitch(nullptr);
 #endif
     try {
-        if (!g_abandoning)
+        if (!g_run.abandoning)
             self->run(self->argument);
     } catch (const Abandoned&) {
     }
     self->state = SimThread::FINISHED;
-    if (g_lockOwner == self->id && !g_abandoning) {
-        g_lockOwner = -1;
-        if (g_failure.empty())
-            g_failure = "a thread ended holding the lock";
+    if (g_run.lockOwner == self->id && !g_run.abandoning) {
+        g_run.lockOwner = -1;
+        if (g_run.failure.empty())
+            g_run.failure = "a thread ended holding the lock";
     }
     try {
-        if (!g_abandoning)
+        if (!g_run.abandoning)
             Switch("end");
     } catch (const Abandoned&) {
     }
@@ -245,15 +249,8 @@ bool RunOnce(int preemptions, const std::function<void()>& scenario)
 {
     g_threads.clear();
     g_active = true;
-    g_abandoning = g_unwinding = false;
-    g_lockOwner = -1;
-    g_bound = preemptions;
-    g_preemptions = 0;
-    g_depth = 0;
-    g_steps = 0;
-    g_clock = 1000000;
-    g_trace.clear();
-    g_failure.clear();
+    g_run = Run();
+    g_run.bound = preemptions;
     g_self = AddThread();
     bool ended = true;
     try {
@@ -263,7 +260,7 @@ bool RunOnce(int preemptions, const std::function<void()>& scenario)
         ended = false;
     }
     // Whatever did not end unwinds now, one thread after the other.
-    g_abandoning = g_unwinding = true;
+    g_run.abandoning = g_run.unwinding = true;
     for (const auto& thread : g_threads) {
         if (thread->state != SimThread::FINISHED)
             SwitchTo(thread.get());
@@ -272,13 +269,13 @@ bool RunOnce(int preemptions, const std::function<void()>& scenario)
     g_threads.clear();
     g_active = false;
     g_self = nullptr;
-    return ended && g_failure.empty();
+    return ended && g_run.failure.empty();
 }
 
 // Moves the schedule on to the next one not yet run; false when none is left.
 bool NextSchedule()
 {
-    g_path.resize(g_depth);
+    g_path.resize(g_run.depth);
     while (!g_path.empty() && g_path.back().taken + 1 == g_path.back().options.size())
         g_path.pop_back();
     if (g_path.empty())
@@ -290,7 +287,7 @@ bool NextSchedule()
 std::string Schedule()
 {
     std::string text;
-    for (size_t i = 0; i < g_depth && i < g_path.size(); ++i)
+    for (size_t i = 0; i < g_run.depth && i < g_path.size(); ++i)
         text += std::to_string(g_path[i].options[g_path[i].taken]) + " ";
     return text;
 }
@@ -305,15 +302,15 @@ Exploration ExploreSchedules(int preemptions, size_t limit, const std::function<
     for (;;) {
         bool ended = RunOnce(preemptions, scenario);
         ++exploration.schedules;
-        std::string wrong = ended ? check() : g_failure;
+        std::string wrong = ended ? check() : g_run.failure;
         if (!wrong.empty()) {
             // The same schedule once more, its turns written down.
             std::string schedule = Schedule();
-            g_path.resize(g_depth);
+            g_path.resize(g_run.depth);
             g_tracing = true;
             RunOnce(preemptions, scenario);
             g_tracing = false;
-            exploration.failure = wrong + "\nschedule (thread per choice): " + schedule + "\nturns: " + g_trace;
+            exploration.failure = wrong + "\nschedule (thread per choice): " + schedule + "\nturns: " + g_run.trace;
             return exploration;
         }
         if (!NextSchedule()) {
@@ -340,18 +337,18 @@ void ScheduledLock()
 
 void ScheduledUnlock()
 {
-    if (g_lockOwner != g_self->id)
+    if (g_run.lockOwner != g_self->id)
         Abandon("unlock of a lock not held");
-    g_lockOwner = -1; // the next turn is taken at the next lock: only what the lock guards is shared
+    g_run.lockOwner = -1; // the next turn is taken at the next lock: only what the lock guards is shared
     Trace("unlock");
     CheckSleepers();
 }
 
 void ScheduledWait(int condition)
 {
-    if (g_lockOwner != g_self->id)
+    if (g_run.lockOwner != g_self->id)
         Abandon("wait without the lock");
-    g_lockOwner = -1;
+    g_run.lockOwner = -1;
     g_self->state = SimThread::WAITING;
     g_self->condition = condition;
     CheckSleepers();
@@ -397,15 +394,15 @@ void ScheduledJoin()
 
 void ScheduledPause(const char* what, uint64_t waited)
 {
-    g_clock += waited;
+    g_run.clock += waited;
     g_self->deviceWaits += waited > 0;
     g_self->offProcessor += waited;
     g_self->state = SimThread::RUNNABLE;
     Switch(what);
 }
 
-uint64_t ScheduledClock() { return g_clock; }
+uint64_t ScheduledClock() { return g_run.clock; }
 
 uint64_t ScheduledDeviceWaits() { return g_self->deviceWaits; }
 
-uint64_t ScheduledProcessorTime() { return g_clock - g_self->offProcessor; }
+uint64_t ScheduledProcessorTime() { return g_run.clock - g_self->offProcessor; }

@@ -1,6 +1,5 @@
-// Drives the program's dialogs from another process, as a user and the shell would. One command per line on
-// stdin, one answer line on stdout; command lines and paths travel as hex of their UTF-8 bytes, texts read back
-// as hex of their code page 932 bytes. No command waits but "console": the caller polls.
+// Drives the program's dialogs as a user and the shell would: a command a line on stdin, an answer line on stdout;
+// paths go as hex of UTF-8, texts come back as hex of code page 932. No command waits but "console".
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -11,13 +10,14 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 std::string g_exe, g_exeName, g_list;
 const char* g_dir;
 std::map<DWORD, HANDLE> g_processes;  // held from before they end, for their exit status
-std::map<std::string, HANDLE> g_held;  // files held open without sharing, by their hex path
+std::vector<HANDLE> g_held;  // files held open without sharing, until "killall"
 
 std::string Hex(const std::string& bytes) {
   std::string out;
@@ -33,12 +33,6 @@ std::wstring Wide(const std::string& hex, UINT cp = CP_UTF8) {
   return wide;
 }
 
-std::string Utf8Hex(const std::wstring& wide) {
-  std::string utf8(wide.size() * 3 + 1, '\0');
-  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), 0, 0) - 1);
-  return Hex(utf8);
-}
-
 // Every process of the program, windows or not: a further instance shows up here before its window.
 std::set<DWORD> ProgramProcesses() {
   std::set<DWORD> pids;
@@ -51,9 +45,7 @@ std::set<DWORD> ProgramProcesses() {
   return pids;
 }
 
-// " ; " and one visible dialog (only the program shows any here): its handles (the X window's from Wine's
-// property), whether it is in the foreground, the icon its icon control shows and where that control is on the
-// screen, then its caption and its five fields.
+// " ; " and a visible dialog (only the program's show here): handles, foreground, the icon shown and where, texts.
 BOOL CALLBACK ListDialog(HWND hwnd, LPARAM) {
   char cls[16] = "", text[4096];
   if (!IsWindowVisible(hwnd) || !GetClassNameA(hwnd, cls, sizeof cls) || strcmp(cls, "#32770") != 0) return TRUE;
@@ -127,9 +119,8 @@ std::wstring Screen(HANDLE out) {
   return screen.substr(0, screen.find_last_not_of(L'\n') + 1);
 }
 
-// Runs the command line on a console of its own whose output code page is `cp`, standard error and (unless `way`
-// is "err", then NUL) standard output on it, for at most 60 s. Answers "console <exit status> <screen at the end>
-// <every line seen while it ran>" (a progress line is drawn and erased before the end), as hex of UTF-8.
+// Runs the command line for at most 60 s on a console of code page `cp` (its standard output NUL for way "err").
+// Answers "console STATUS SCREEN SEEN": the screen at the end and every line seen meanwhile, as hex of UTF-8.
 std::string Console(const std::string& cp, const std::string& hex, const std::string& way) {
   FreeConsole();
   if (!AllocConsole()) return "err AllocConsole " + std::to_string(GetLastError());
@@ -156,7 +147,12 @@ std::string Console(const std::string& cp, const std::string& hex, const std::st
     }
     GetExitCodeProcess(pi.hProcess, &code);
     if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 99);
-    reply = "console " + std::to_string(code) + " " + Utf8Hex(Screen(out)) + " " + Utf8Hex(seen);
+    reply = "console " + std::to_string(code);
+    for (const std::wstring& text : {Screen(out), seen}) {
+      std::string utf8(text.size() * 3 + 1, '\0');
+      utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), 0, 0) - 1);
+      reply += " " + Hex(utf8);
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
@@ -166,9 +162,8 @@ std::string Console(const std::string& cp, const std::string& hex, const std::st
   return reply;
 }
 
-// Delivers WM_DROPFILES as the system does after a drop, with the paths (a line feed between them) as the system
-// listed them: Wine's XDND trims each dropped name as a typed one (x.png. becomes x.png). The drop data goes into
-// the program's memory as a fixed block, which DragFinish cannot free: a small leak.
+// WM_DROPFILES with the paths (a line feed between them) untrimmed, as Wine's XDND does not; DragFinish cannot free
+// the fixed block written into the program: a small leak.
 std::string DropFiles(HWND hwnd, const std::string& hex) {
   std::wstring paths = Wide(hex) + L'\n';
   for (wchar_t& c : paths) c = c == L'\n' ? L'\0' : c;
@@ -195,7 +190,9 @@ void KillAll() {
     if (h) CloseHandle(h);
   }
   for (auto& p : g_processes) CloseHandle(p.second);
+  for (HANDLE held : g_held) CloseHandle(held);
   g_processes.clear();
+  g_held.clear();
 }
 
 }  // namespace
@@ -226,17 +223,12 @@ int main(int argc, char** argv) {
       reply = DropFiles(hwnd, way);
     } else if (cmd == "console") {  // console CODEPAGE all|err HEX
       reply = Console(arg, hex, way);
-    } else if (cmd == "killall") {
+    } else if (cmd == "killall") {  // and lets go of held files
       KillAll();
     } else if (cmd == "hold") {  // hold HEX: opened for reading, sharing nothing, as another program may
-      HANDLE file =
-          CreateFileW(Wide(arg).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE file = CreateFileW(Wide(arg).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       reply = file == INVALID_HANDLE_VALUE ? "err CreateFileW " + std::to_string(GetLastError()) : "held";
-      if (file != INVALID_HANDLE_VALUE) g_held[arg] = file;
-    } else if (cmd == "release") {  // every held file
-      for (auto& held : g_held) CloseHandle(held.second);
-      g_held.clear();
-      reply = "released";
+      if (file != INVALID_HANDLE_VALUE) g_held.push_back(file);
     } else {
       reply = "err unknown command " + cmd;
     }

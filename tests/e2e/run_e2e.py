@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""What only the Windows program's windows show, under Wine (wine_build.py) on a private Xvfb display, started and
-read by the dialog driver and fed real drops through XDND (tests/README.md). Every wait is bounded."""
+"""What only the dialog's windows show, under Wine on a private Xvfb display, fed real drops (tests/README.md)."""
 import argparse
-import ctypes
 import os
 import re
-import select
 import shutil
 import struct
 import subprocess
@@ -13,8 +10,8 @@ import sys
 import tempfile
 import time
 
-from wine_build import (JPEG, NAMES, WINESERVER, Driver, check, choose, make_dots, png_of, run, run_cases,  # noqa: F401
-                        win_path, wine_prefix, write, write_names)  # run, wine_prefix, write: tools/screenshot.py
+from wine_build import (JPEG, NAMES, WINESERVER, Driver, check, choose, make_dots, opened, png_of, run,  # noqa: F401
+                        run_cases, watch_opens, win_path, wine_prefix, write, write_names)  # run, wine_prefix, write: tools/screenshot.py
 
 FIELDS = ("caption", "name", "type", "size", "scale", "colors")
 PLAIN = "QVR Version 1.0"
@@ -27,7 +24,6 @@ WAYS = ("ok", "escape", "enter", "closebox", "notified", "x")  # the driver's wa
 
 
 def until(probe, message, timeout=20):
-    """Polls until probe() gives a true value, and returns it."""
     deadline = time.time() + timeout
     while not (value := probe()):
         check(time.time() < deadline, message)
@@ -36,7 +32,6 @@ def until(probe, message, timeout=20):
 
 
 def shown(name, size, scale=NO, colors=NO, **more):
-    """What a window shows for a file of that name, the type name aside."""
     return dict(caption=name + " - " + PLAIN, name=name, size=size, scale=scale, colors=colors, **more)
 
 
@@ -48,8 +43,7 @@ def expect(w, want, what):
     check(not wrong, "%s: %s" % (what, "; ".join(wrong)))
 
 
-def green(pixels):
-    """How many of the (r, g, b) pixels are the ruler green of the program's icon."""
+def green(pixels):  # how many of the (r, g, b) pixels are the ruler green of the program's icon
     return sum(g >= 200 and g > r + 40 and g > b + 40 for r, g, b in pixels)
 
 
@@ -63,19 +57,12 @@ class Session(Driver):
         super().__init__(self.wine, driver, win_path(exe), win_path(self.dir), self.env)
         com1, port = os.path.join(self.tmp, "prefix", "dosdevices", "com1"), os.path.join(self.tmp, "port")
         until(lambda: os.path.realpath(com1) == port, "COM1 of the prefix is not the FIFO")
-        libc = ctypes.CDLL(None, use_errno=True)  # every open of the FIFO from now on (inotify, IN_OPEN)
-        self.port = libc.inotify_init1(os.O_NONBLOCK)
-        check(libc.inotify_add_watch(self.port, port.encode(), 0x20) >= 0, "cannot watch the FIFO")
+        self.port = watch_opens(port)
 
-    def port_opened(self):
-        return bool(select.select([self.port], [], [], 0)[0]) and len(os.read(self.port, 4096)) > 0
-
-    def launch(self, tail):
-        """Starts the program with the exact command line "<exe>" + tail."""
+    def launch(self, tail):  # the exact command line "<exe>" + tail
         self.cmd("launch " + tail.encode("utf-8").hex())
 
-    def windows(self):
-        """The number of the program's processes, and its visible windows."""
+    def windows(self):  # the number of the program's processes, and its visible windows
         procs, *found = self.cmd("list").split(" ; ")
         return int(procs), [{k: bytes.fromhex(v).decode("cp932") if k in FIELDS else v
                              for k, _, v in (kv.partition("=") for kv in w.split())} for w in found]
@@ -93,28 +80,25 @@ class Session(Driver):
         # Unix pids of Wine processes grow in the order of creation; Windows reuses its ids.
         return sorted(wins, key=lambda w: self.xprop(w, "_NET_WM_PID")[0])
 
-    def shows(self, w, name, what):
-        """Waits until the window shows `name`; returns it as it is then."""
+    def shows(self, w, name, what):  # the window once it shows `name`
         now = {}
+
         def probe():
             now.update(([x for x in self.windows()[1] if x["hwnd"] == w["hwnd"]] or [{"name": "(closed)"}])[0])
             return now["name"] == name and dict(now)
         return until(probe, lambda: "%s: the window shows %r, not %r" % (what, now["name"], name), 10)
 
-    def xprop(self, w, prop):
-        """The 32-bit numbers of a property of the window's X window."""
+    def xprop(self, w, prop):  # the 32-bit numbers of a property of the window's X window
         out = run(self.env, "xprop", "-id", str(int(w["xid"], 16)), "-notype", "32c", prop).decode()
         return [int(n) for n in re.findall(r"\d+", out.partition("=")[2])]
 
     def xdnd(self, w, *paths):
         run(self.env, self.args.xdnd, str(int(w["xid"], 16)), *paths)
 
-    def dropfiles(self, w, *paths):
-        """The drop of these paths as Windows lists them: WM_DROPFILES from the driver (Wine's XDND trims names)."""
+    def dropfiles(self, w, *paths):  # a drop of the names as listed: Wine's XDND trims them
         self.cmd("dropfiles %s %s" % (w["hwnd"], "\n".join(win_path(p) for p in paths).encode("utf-8").hex()))
 
-    def close(self, wins, ways=None):
-        """Closes each window its way (OK unless told); each process must end with status 1."""
+    def close(self, wins, ways=None):  # each window its way (OK unless told); each process must end with status 1
         ways = ways or ["ok"] * len(wins)
         pids = [self.cmd("close %s %s" % (w["hwnd"], way)).split()[1] for w, way in zip(wins, ways)]
         for w in [w for w, way in zip(wins, ways) if way == "x"]:
@@ -125,8 +109,7 @@ class Session(Driver):
             check(status == "exit 1", "closed by %s: %s, expected exit 1" % (way, status))
 
 
-def make_files(d):
-    """The files of the cases, each with what a window shows for it (the type name aside)."""
+def make_files(d):  # the files of the cases, each with what a window shows for it (the type name aside)
     bmp = b"BM" + struct.pack("<IIIIiiHHII", 3654, 0, 54, 40, 40, 30, 1, 24, 0, 3600) + bytes(3616)
     pxa = b"Pixia" + bytes(223) + struct.pack("<II", 1280, 960) + bytes(64)
     grey = ("33 Byte", "64 × 48 Pixel", "256 色")
@@ -146,7 +129,6 @@ def make_files(d):
         os.link(f[k]["path"], f[k + "_plain"]["path"])
     f["photos"] = {"path": os.path.join(d, "photos")}
     f["missing"] = dict(MISSING, path=os.path.join(d, "missing.png"))
-    # Under \\.\ a file is never opened; the shell knows no such path, the file search does.
     f["device_path"] = dict(f["bmp"], **{k: MISSING[k] for k in ("type", "scale", "colors")})
     # Dropped paths too long for the drop's buffers: one of 2,051 bytes whose first 2,047 name a BMP
     # (what a cut path would show), and one in double-byte names, too long in bytes only.
@@ -162,7 +144,9 @@ def make_files(d):
 # Command lines (%(key)s is that file's Windows path), then what the windows of the instances show, in the
 # order they start. Each rest of a plain command line goes to the next instance unchanged.
 CHAINS = [
-    (" %(missing)s COM1.jpg AUX.png \\\\.\\%(bmp)s p0?.png %(bmp)s\t%(kanji)s",  # AUX is COM1; a tab hands nothing on
+    # AUX is COM1; under \\.\ a file is never opened (the shell does not know it, the search does); a tab hands
+    # nothing on.
+    (" %(missing)s COM1.jpg AUX.png \\\\.\\%(bmp)s p0?.png %(bmp)s\t%(kanji)s",
      ["missing", "COM1", "AUX", "device_path", BAD_NAME, "bmp"]),
     (" 表ソ能.png \"%(jpeg)s\"", ["kanji", "jpeg"]),  # a lead byte first; a quoted path with blanks, long name
     (" %(bmp)s ", ["bmp", NO_FILE]),
@@ -181,8 +165,7 @@ CHAINS = [
 DROPS = [["a¥b.png", "café.png", "😀.png", "𠮷.png", "한국.png", "x‾y.png"], ["photo", "x"], ["x", "photo"]]
 
 
-def launch_and_expect(s, tail, wants):
-    """Starts the program with `tail` after its name: a window for each of `wants`, in order, each showing it."""
+def launch_and_expect(s, tail, wants):  # a window for each of `wants`, in order, each showing it
     s.launch(tail)
     wins = s.settle(len(wants), "command line %r" % tail)
     for n, (w, want) in enumerate(zip(wins, wants)):
@@ -197,8 +180,8 @@ def command_lines(s, f):
 
 
 def drops(s, f, count=500):
-    """DROPS; the window without a file and its icons; a first drop replacing all a window shows, further files each
-    getting an instance in order unless too long to hand on whole; `count` drops each shown, nothing kept."""
+    """DROPS; the window without a file and its icons; a first drop replacing all a window shows, further files
+    each getting an instance unless too long to hand on whole; `count` drops each shown, nothing kept."""
     for keys in DROPS:
         s.launch("")
         (w,) = s.settle(1, "started without a file")
@@ -228,8 +211,7 @@ def drops(s, f, count=500):
     unix = "/proc/%d/status" % s.xprop(w, "_NET_WM_PID")[0]
     icons, memory = [], []
     for n in range(count):
-        # First a path too long for the drop's buffer, shown as missing, not cut; then each drop also
-        # brings it as a further file, which gets no window.
+        # A path too long for the drop's buffer is shown as missing, not cut; as a further file it gets no window.
         name = "drop%03d.bmp" % n
         s.xdnd(w, *[write(os.path.join(s.tmp, "drops", name), b"BM" + bytes(52))] * (n > 0), f["long"]["path"])
         now = s.shows(w, name if n else MISSING["name"], "drop %d" % n)
@@ -241,12 +223,10 @@ def drops(s, f, count=500):
             with open(unix) as status:
                 memory.append(int(re.search(r"RssAnon:\s*(\d+)", status.read())[1]))
     s.settle(4, "after %d drops" % count)
-    # Wine's user handles are a table slot (low 16 bits) and a generation count: a released icon frees
-    # its slot for the next one, while a kept one would take a new slot on every drop.
+    # Wine's user handles are a table slot (low 16 bits) and a generation: only icons kept take new slots.
     slots = len({h & 0xFFFF for h in icons})
     print("    %d drops: %d icon slots, %d KB more memory after the 51st" % (count, slots, memory[1] - memory[0]))
     check(slots <= 25, "%d icon slots for %d drops: the replaced icons are not released" % (slots, count))
-    # A drop's path list that is not released adds 4 KB per drop here.
     check(memory[1] - memory[0] < 200, "%d KB more memory over %d drops" % (memory[1] - memory[0], count - 51))
 
 
@@ -254,22 +234,18 @@ def unreadable(s, f):
     """A PNG held open without sharing, named or dropped, shows placeholders for its header, never 未サポート."""
     path = write(os.path.join(s.dir, "held", "held.png"), png_of(33))
     held = dict(UNKNOWN, caption="held.png - " + PLAIN, name="held.png", size="33 Byte")  # and a type name
-    s.hold(path)
-    try:
-        s.launch(' "%s"' % win_path(path))
-        (w,) = s.settle(1, "started with a held file")
-        expect(w, held, "started with a held file")
-        s.xdnd(w, f["bmp"]["path"])
-        s.shows(w, f["bmp"]["name"], "dropped")
-        s.xdnd(w, path)
-        expect(s.shows(w, "held.png", "dropped a held file"), held, "dropped a held file")
-        s.close([w])
-    finally:
-        s.cmd("release")
+    s.hold(path)  # until the "killall" after each case
+    s.launch(' "%s"' % win_path(path))
+    (w,) = s.settle(1, "started with a held file")
+    expect(w, held, "started with a held file")
+    s.xdnd(w, f["bmp"]["path"])
+    s.shows(w, f["bmp"]["name"], "dropped")
+    s.xdnd(w, path)
+    expect(s.shows(w, "held.png", "dropped a held file"), held, "dropped a held file")
+    s.close([w])
 
 
-def settle_by_name(s, wants, what, ignore=()):
-    """Waits for a window per entry of `wants`, each showing it (`ignore`d fields aside); by name, as pids wrap."""
+def settle_by_name(s, wants, what, ignore=()):  # as settle, the windows found by name as pids wrap
     wins = {w["name"]: w for w in s.settle(len(wants), what)}
     for want in wants:
         check(want["name"] in wins, "%s: no window shows %r, only %s" % (what, want["name"], list(wins)))
@@ -277,8 +253,7 @@ def settle_by_name(s, wants, what, ignore=()):
     return wins
 
 
-def dots(d):
-    """What windows show for make_dots' files that keep their endings: no detector takes them by extension."""
+def dots(d):  # make_dots' files that keep their endings, which no detector takes by their extension
     p, facts = make_dots(d), {"x.png.": ("43 Byte",), "y.png ": ("53 Byte",), "tail.png.": ("63 Byte",),
                               "dir./in.png": ("33 Byte", "65 × 17 Pixel", "256 色")}
     return {k: shown(os.path.basename(k), *v, path=p[k]) for k, v in facts.items()}
@@ -300,8 +275,8 @@ def listed_names(s, f):
 
 
 def short_form(s, f):
-    """A quoted path of 260 bytes or more is read through its short (8.3) form, a dropped x.png. there too (Wine's
-    shell knows no short path: the type is not looked at)."""
+    """A quoted path of 260 bytes or more is read through its short form, a dropped x.png. there too (type aside:
+    Wine's shell knows no short path)."""
     d = os.path.join(s.tmp, "long", "l" * 120, "m" * 120)
     png = shown("long.png", "33 Byte", "67 × 17 Pixel", "256 色", path=write(os.path.join(d, "long.png"), png_of(67)))
     tail = ' "%s"' % win_path(png["path"])
@@ -350,10 +325,10 @@ def main():
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)  # a free display of its own
 
     def call(case):
-        s.port_opened()  # forget what a failed case before may have left
+        opened(s.port)  # forget what a failed case before may have left
         try:
             case(s, files)
-            check(not s.port_opened(), "the program opened a COM or LPT port")
+            check(not opened(s.port), "the program opened a COM or LPT port")
         finally:
             s.cmd("killall")
     try:

@@ -1,7 +1,8 @@
-"""What both Wine runners share: the build and its loader (the first line of a run names it), a fresh prefix, the
-dialog driver, made files and the loop over the cases."""
+"""What both Wine runners share: the build and its loader, a prefix, the dialog driver, made files, the cases."""
+import ctypes
 import os
 import queue
+import select
 import shutil
 import struct
 import subprocess
@@ -45,14 +46,31 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def png_of(width, pad=0):
-    """A PNG header of the given width, 17 pixels high, 256 colours; `pad` zero bytes after it."""
+def png_of(width, pad=0):  # a PNG header, 17 pixels high, 256 colours; `pad` zero bytes after it
     return b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR" + struct.pack(">IIBB", width, 17, 8, 3) + bytes(7 + pad)
 
 
+def watch_opens(path):
+    """An inotify descriptor told of each open of `path`, and for a folder of each entry's, from now on."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    watch = libc.inotify_init1(os.O_NONBLOCK)
+    check(libc.inotify_add_watch(watch, path.encode(), 0x20) >= 0, "cannot watch " + path)  # IN_OPEN
+    return watch
+
+
+def opened(watch):
+    """The names opened since the last call ("" for the watched path itself)."""
+    data, names = b"", []
+    while select.select([watch], [], [], 0)[0]:
+        data += os.read(watch, 65536)
+    while data:
+        size = struct.unpack_from("I", data, 12)[0]
+        names, data = names + [data[16:16 + size].rstrip(b"\0").decode()], data[16 + size:]
+    return names
+
+
 def choose(*exes):
-    """The loader and the programs to run, given those of the win32 build: the release under the 32-bit loader, or
-    where 32-bit programs cannot run (no IA-32 emulation in the kernel), the win64 twins under wine64."""
+    """The loader and the win32 build's programs, or where 32-bit programs cannot run, wine64 and their twins."""
     try:  # the loader is itself a 32-bit program
         subprocess.run([WINE32, "--version"], check=True, capture_output=True, timeout=60)
         print("build: win32 (PE32 i686) under %s" % WINE32, flush=True)
@@ -64,8 +82,7 @@ def choose(*exes):
 
 
 def wine_prefix(tmp, wine, display=None):
-    """A fresh prefix in tmp, its environment returned. Every COM and LPT port leads to the FIFO tmp/port, which
-    nobody writes: a fresh prefix maps COM1 to the first serial port, which may be the machine's console."""
+    """A fresh prefix's environment; every COM and LPT port leads to the FIFO tmp/port, not the machine's ports."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINESERVER")}
     env.update(WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=", **({"DISPLAY": display} if display else {}))  # no installers
@@ -80,22 +97,21 @@ def wine_prefix(tmp, wine, display=None):
 
 
 def write_names(folder, png):
-    """The files of NAMES and NEIGHBOURS in folder, the PNG header `png` with each width; the paths of NAMES."""
+    """The files of NAMES and NEIGHBOURS, the PNG header `png` of each width; the paths of NAMES."""
     widths = dict(NEIGHBOURS, **{n: w for n, (w, _) in NAMES.items()})
     paths = {n: write(os.path.join(folder, n), png[:16] + struct.pack(">I", w) + png[20:]) for n, w in widths.items()}
     return {n: paths[n] for n in NAMES}
 
 
 def make_dots(d):
-    """Names the system lists but trims when typed, each beside the name it would be trimmed to: x.png. (a JPEG)
-    beside the PNG x.png, "y.png " beside y.png, dir.\\in.png beside dir\\in.png; their paths."""
+    """Names the system lists but trims when typed, each beside the name it would be trimmed to; their paths."""
     files = {"x.png": png_of(61), "x.png.": JPEG + bytes(10), "y.png": png_of(62), "y.png ": png_of(63, 20),
              "dir/in.png": png_of(64), "dir./in.png": png_of(65), "tail.png.": png_of(66, 30)}
     return {name: write(os.path.join(d, name), data) for name, data in files.items()}
 
 
 class Driver:
-    """The dialog driver (dialog_driver_win.cpp): one command a line, one answer line."""
+    """The dialog driver (dialog_driver_win.cpp): a command a line, an answer line."""
 
     def __init__(self, wine, driver, exe, folder, env):
         self.lines, self.process = queue.Queue(), subprocess.Popen([wine, driver, exe, folder], env=env,
@@ -119,13 +135,11 @@ class Driver:
         self.process.stdin.close()  # the driver then ends what it started and lets go of what it holds
         self.process.wait(timeout=60)
 
-    def hold(self, path):
-        """Holds the file open without sharing, as another program may."""
+    def hold(self, path):  # open without sharing, as another program may
         self.cmd("hold " + win_path(path).encode("utf-8").hex())
 
 
 def run_cases(cases, names, call):
-    """Runs each case through call(case), going on past a failure; the exit status."""
     failed, started = [], time.time()
     for name in names or cases:
         t = time.time()
