@@ -152,9 +152,7 @@ Wait WaitedForDevice(const CliWatch& watch)
     return now.waits != watch.use.waits && off > MAYBE_DEVICE ? MAYBE_WAITED : NO_WAIT;
 }
 
-// Probes `slot`. One fast probe in SAMPLED_PROBES is watched for waits, and every probe after a
-// slow one, so that a slow device is seen from its first probes on.
-// With the lock held: what a watch of the calling thread saw.
+// Counts what a watch of the calling thread saw. With the lock held.
 void CountWait(Wait wait)
 {
     Batch& b = g_batch;
@@ -200,6 +198,24 @@ int ProbersToStart()
 
 void RunProber(void*);
 
+// Claims the path at `claimed` and probes it without the lock. With the lock held, before and after.
+void ProbeNext(bool* watchNext)
+{
+    Batch& b = g_batch;
+    uint64_t item = b.claimed++;
+    PassMessages();
+    WakeWhoMayGo();
+    Slot* slot = SlotOf(item);
+    UnlockCliBatch();
+    Wait wait = NO_WAIT;
+    bool watched = ReportWatched(slot, item, watchNext, &wait);
+    LockCliBatch();
+    slot->done = true;
+    ++b.finished;
+    if (watched)
+        CountWait(wait);
+}
+
 // With the lock held, after a change: wakes whoever may go on and starts the probers the batch now
 // wants, without the lock while they start.
 void WakeAndGrow()
@@ -230,18 +246,7 @@ void RunProber(void*)
         }
         if (b.stop != CLI_GOING || Waiting() == 0)
             break; // stopped, or ending with nothing left
-        uint64_t item = b.claimed++;
-        PassMessages();
-        WakeWhoMayGo();
-        Slot* slot = SlotOf(item);
-        UnlockCliBatch();
-        Wait wait = NO_WAIT;
-        bool watched = ReportWatched(slot, item, &watchNext, &wait);
-        LockCliBatch();
-        slot->done = true;
-        ++b.finished;
-        if (watched)
-            CountWait(wait);
+        ProbeNext(&watchNext);
         WakeAndGrow();
     }
     UnlockCliBatch();
@@ -354,15 +359,12 @@ bool Submit(const CliItem& item, const char* unprobed, const CliResult* given)
     PassMessages();
     WakeAndGrow();
     if (b.started == 0 && Waiting() > 0) {
-        // No thread to be had: the path is probed here.
-        uint64_t here = b.claimed++;
-        PassMessages();
+        // No thread to be had: the path is probed here, after what was printed goes out.
         UnlockCliBatch();
         b.calls.flush(b.calls.context);
-        Report(SlotOf(here));
         LockCliBatch();
-        SlotOf(here)->done = true;
-        ++b.finished;
+        bool watchNext = false;
+        ProbeNext(&watchNext);
         WakeWhoMayGo();
     }
     bool going = PrintFinished();
